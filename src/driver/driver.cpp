@@ -1,0 +1,125 @@
+#include "driver/driver.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <span>
+
+#include "engine/edit_list.h"
+#include "engine/file.h"
+#include "engine/splicer.h"
+
+namespace tsa {
+namespace {
+
+void printUsage(Console& console) {
+  console.print("Creates a Test Set file given an edit list\n");
+  console.print("Parameter 1: name of edit list file\n");
+  console.print("Parameter 2: names of output file (.yuv)\n");
+}
+
+// An existing output is replaced only with the user's consent. A file that
+// exists but cannot be read is still asked about: not being able to read it
+// gives no right to destroy it. A file that another open holds for writing
+// is not asked about, because the open for writing is refused next anyway.
+bool outputNeedsConsent(const std::string& outFile) {
+  const OpenResult probe = openForReading(outFile);
+  if (probe.file.isOpen()) {
+    return true;
+  }
+  return probe.error != EWOULDBLOCK && pathExists(outFile);
+}
+
+// Asks the overwrite question and reads one line of answer; end of input or
+// a read error is a no.
+bool askToOverwrite(const std::string& outFile, std::FILE* answers, Console& console) {
+  console.print("%s exists. Overwrite? (y/n)?", outFile.c_str());
+  console.flush();
+  char* raw = nullptr;
+  std::size_t capacity = 0;
+  const ssize_t length = ::getline(&raw, &capacity, answers);
+  const std::unique_ptr<char, decltype(&std::free)> answer(raw, &std::free);
+  return length > 0 && isConsent(std::string_view(answer.get(), static_cast<std::size_t>(length)));
+}
+
+}  // namespace
+
+bool isConsent(std::string_view answer) {
+  return !answer.empty() && (answer.front() == 'y' || answer.front() == 'Y');
+}
+
+void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
+  if (elapsedSeconds > 60) {
+    console.print("Done! (elapsed time %lld min. %lld sec.)\n",
+                  static_cast<long long>(elapsedSeconds / 60),
+                  static_cast<long long>(elapsedSeconds % 60));
+  } else {
+    console.print("Done! (elapsed time %.0f seconds)\n", static_cast<double>(elapsedSeconds));
+  }
+}
+
+std::unique_ptr<unsigned char[]> allocateFrameBuffer(std::size_t bytes, Console& console) {
+  std::unique_ptr<unsigned char[]> frameBuf(new (std::nothrow) unsigned char[bytes]);
+  if (!frameBuf) {
+    console.print("Error: cannot allocate the frame buffer\n");
+  }
+  return frameBuf;
+}
+
+ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console) {
+  if (argc != 3) {
+    printUsage(console);
+    return ExitStatus::UsageShown;
+  }
+  console.print("Corvane Test Set Assembler (10-24-2014)\n\n");
+
+  // The edit list is opened before the output path is looked at, so a
+  // missing list never leads to the question or to a changed output.
+  const std::string editListFile = argv[1];
+  OpenResult editList = openForReading(editListFile);
+  if (!editList.file.isOpen()) {
+    console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
+    return ExitStatus::EditListNotFound;
+  }
+  EditListReader pEditListFile(std::move(editList.file), editListFile);
+
+  const std::string outFile = argv[2];
+  if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {
+    return ExitStatus::OverwriteDeclined;
+  }
+  OpenResult output = openForWriting(outFile);
+  if (!output.file.isOpen()) {
+    console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
+    return ExitStatus::OutputNotWritable;
+  }
+  OutputFile pOutFile(std::move(output.file), outFile);
+
+  const auto time0 = std::chrono::steady_clock::now();
+  const ScanResult scan = scanEditList(pEditListFile, console);
+  if (scan.status != ExitStatus::Success) {
+    return scan.status;
+  }
+  std::unique_ptr<unsigned char[]> frameBuf =
+      allocateFrameBuffer(static_cast<std::size_t>(frameSize), console);
+  if (!frameBuf) {
+    return ExitStatus::WriteOrMemoryError;
+  }
+  const ExitStatus copied =
+      runAssembly(pEditListFile, pOutFile,
+                  std::span<unsigned char>(frameBuf.get(), static_cast<std::size_t>(frameSize)),
+                  scan.totalFrames, console);
+  if (copied != ExitStatus::Success) {
+    return copied;
+  }
+  frameBuf.reset();
+  if (!pOutFile.close(console)) {
+    return ExitStatus::WriteOrMemoryError;
+  }
+  const auto time1 = std::chrono::steady_clock::now();
+  printDoneLine(console,
+                std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());
+  return ExitStatus::Success;
+}
+
+}  // namespace tsa

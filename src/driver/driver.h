@@ -1,0 +1,36 @@
+// Run control: the command line, the overwrite question and the order of a
+// run's steps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/console.h"
+#include "engine/frame.h"
+
+namespace tsa {
+
+/// Runs the tool on `argc`/`argv`: prints the usage text or the banner,
+/// opens the edit list, asks (reading one line of `answers`) before an
+/// existing output is replaced, pre-scans the list, copies the frames and
+/// reports the elapsed time on `console`. Returns the run's exit status.
+[[nodiscard]] ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers,
+                                   Console& console);
+
+/// True when the answer to the overwrite question consents: its first
+/// character is y or Y.
+[[nodiscard]] bool isConsent(std::string_view answer);
+
+/// Prints the closing report for a run of `elapsedSeconds` whole seconds.
+void printDoneLine(Console& console, std::int64_t elapsedSeconds);
+
+/// Allocates the one frame buffer of `bytes` bytes; on failure prints why
+/// and returns null.
+[[nodiscard]] std::unique_ptr<unsigned char[]> allocateFrameBuffer(std::size_t bytes,
+                                                                   Console& console);
+
+}  // namespace tsa

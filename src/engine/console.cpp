@@ -1,0 +1,24 @@
+#include "engine/console.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+
+namespace tsa {
+
+Console Console::forStream(std::FILE* out) {
+  const bool terminal = ::isatty(::fileno(out)) == 1;
+  return Console(out, terminal ? Flush::EveryPrint : Flush::WhenAsked);
+}
+
+void Console::print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(out_, format, args);
+  va_end(args);
+  if (flush_ == Flush::EveryPrint) {
+    std::fflush(out_);
+  }
+}
+
+}  // namespace tsa

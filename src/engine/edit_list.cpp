@@ -1,0 +1,199 @@
+#include "engine/edit_list.h"
+
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace tsa {
+namespace {
+
+// The white space of the scan format: blank, tab, LF, VT, FF, CR.
+bool isScanSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t skipSpace(std::string_view line, std::size_t pos) {
+  while (pos < line.size() && isScanSpace(line[pos])) {
+    ++pos;
+  }
+  return pos;
+}
+
+enum class NumberRead { Ok, Missing, OutOfRange };
+
+// Reads an optionally signed decimal number at `pos` (after white space),
+// as "%d" does, but tells a number beyond 32 bits from one that fits.
+NumberRead readNumber(std::string_view line, std::size_t& pos, std::int32_t& value) {
+  pos = skipSpace(line, pos);
+  bool negative = false;
+  if (pos < line.size() && (line[pos] == '+' || line[pos] == '-')) {
+    negative = line[pos] == '-';
+    ++pos;
+  }
+  if (pos >= line.size() || !isDigit(line[pos])) {
+    return NumberRead::Missing;
+  }
+  // Any number of digits may follow; past this bound the value is out of
+  // range whatever comes next, so the sum stops growing there.
+  constexpr std::int64_t beyondRange = std::int64_t{1} << 32;
+  std::int64_t magnitude = 0;
+  for (; pos < line.size() && isDigit(line[pos]); ++pos) {
+    magnitude = std::min(magnitude * 10 + (line[pos] - '0'), beyondRange);
+  }
+  const std::int64_t signedValue = negative ? -magnitude : magnitude;
+  if (signedValue < std::numeric_limits<std::int32_t>::min() ||
+      signedValue > std::numeric_limits<std::int32_t>::max()) {
+    return NumberRead::OutOfRange;
+  }
+  value = static_cast<std::int32_t>(signedValue);
+  return NumberRead::Ok;
+}
+
+}  // namespace
+
+LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
+  std::size_t pos = skipSpace(line, 0);
+  if (pos == line.size()) {
+    return LineKind::Blank;
+  }
+  const std::size_t nameStart = pos;
+  while (pos < line.size() && !isScanSpace(line[pos])) {
+    ++pos;
+  }
+  inst.sourceFileName.assign(line.substr(nameStart, pos - nameStart));
+
+  for (std::int32_t* field : {&inst.seekFr, &inst.numFr}) {
+    switch (readNumber(line, pos, *field)) {
+      case NumberRead::Ok:
+        break;
+      case NumberRead::Missing:
+        return LineKind::MissingField;
+      case NumberRead::OutOfRange:
+        return LineKind::NumberOutOfRange;
+    }
+  }
+  if (inst.seekFr < 0) {
+    return LineKind::NegativeFirstFrame;
+  }
+  if (inst.numFr < 0) {
+    return LineKind::NegativeFrameCount;
+  }
+  return LineKind::Instruction;
+}
+
+const char* describeBadLine(LineKind kind) {
+  switch (kind) {
+    case LineKind::MissingField:
+      return "expected <source file> <first frame> <frame count>";
+    case LineKind::NumberOutOfRange:
+      return "number out of range";
+    case LineKind::NegativeFirstFrame:
+      return "first frame must not be negative";
+    case LineKind::NegativeFrameCount:
+      return "frame count must not be negative";
+    case LineKind::Instruction:
+    case LineKind::Blank:
+      break;
+  }
+  return "not an error";
+}
+
+EditListReader::EditListReader(FileHandle file, std::string path) : path_(std::move(path)) {
+  const int fd = file.release();
+  pEditListFile_.reset(::fdopen(fd, "r"));
+  if (!pEditListFile_) {
+    ::close(fd);
+  }
+}
+
+void EditListReader::reportReadError(int error, Console& console) const {
+  console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
+                std::strerror(error));
+}
+
+EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
+  if (!pEditListFile_) {
+    reportReadError(ENOMEM, console);
+    return Next::Unreadable;
+  }
+  for (;;) {
+    char* raw = line_.release();
+    errno = 0;
+    const ssize_t length = ::getline(&raw, &lineCapacity_, pEditListFile_.get());
+    line_.reset(raw);
+    if (length < 0) {
+      if (std::ferror(pEditListFile_.get()) != 0) {
+        reportReadError(errno != 0 ? errno : EIO, console);
+        return Next::Unreadable;
+      }
+      return Next::End;
+    }
+    ++lineNumber_;
+    // The line is read as a C string: a NUL byte ends it, as it ends the
+    // scan of the line.
+    const LineKind kind = parseEditInstruction(std::string_view(line_.get()), inst);
+    if (kind == LineKind::Instruction) {
+      return Next::Instruction;
+    }
+    if (kind != LineKind::Blank) {
+      console.print("Bad edit instruction on line %lld: %s. Aborting.\n",
+                    static_cast<long long>(lineNumber_), describeBadLine(kind));
+      return Next::BadLine;
+    }
+  }
+}
+
+bool EditListReader::rewind(Console& console) {
+  if (!pEditListFile_ || ::fseeko(pEditListFile_.get(), 0, SEEK_SET) != 0) {
+    reportReadError(pEditListFile_ ? errno : ENOMEM, console);
+    return false;
+  }
+  std::clearerr(pEditListFile_.get());
+  lineNumber_ = 0;
+  return true;
+}
+
+ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
+  ScanResult result;
+  std::vector<std::string> fileNames;
+  EditInstruction inst;
+  for (;;) {
+    const EditListReader::Next next = pEditListFile.next(inst, console);
+    if (next == EditListReader::Next::End) {
+      break;
+    }
+    if (next != EditListReader::Next::Instruction) {
+      return {EditListReader::failureStatus(next), 0};
+    }
+    result.totalFrames += inst.numFr;
+    if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {
+      continue;
+    }
+    if (fileNames.size() == maxSourceFiles) {
+      console.print("Too many unique filenames in the edit list. Aborting.\n");
+      return {ExitStatus::TooManySources, 0};
+    }
+    fileNames.push_back(inst.sourceFileName);
+  }
+
+  for (const std::string& name : fileNames) {
+    if (!openForReading(name).file.isOpen()) {
+      console.print("Input file \"%s\" not found. Aborting.\n", name.c_str());
+      return {ExitStatus::SourceNotFound, 0};
+    }
+  }
+
+  if (!pEditListFile.rewind(console)) {
+    return {ExitStatus::EditListNotFound, 0};
+  }
+  return result;
+}
+
+}  // namespace tsa

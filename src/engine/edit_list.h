@@ -1,0 +1,100 @@
+// The edit list: the line format, its parse, and the pre-scan that checks a
+// whole list before any frame is copied.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/console.h"
+#include "engine/file.h"
+#include "engine/frame.h"
+
+namespace tsa {
+
+/// The most distinct source files one edit list may name.
+inline constexpr int maxSourceFiles = 13;
+
+/// What one edit-list line holds.
+enum class LineKind {
+  Instruction,         // a source name, a first frame and a frame count
+  Blank,               // nothing but white space: not an instruction
+  MissingField,        // fewer than three fields, or a number that is not one
+  NumberOutOfRange,    // a number outside the signed 32-bit range
+  NegativeFirstFrame,  // a first frame below 0
+  NegativeFrameCount,  // a frame count below 0
+};
+
+/// Parses `line` as the scan format "%s%d%d" reads it: fields separated by
+/// blanks, tabs, CR, LF, FF or VT; a number is an optional sign and decimal
+/// digits and ends at the first other character; anything after the third
+/// field is ignored. Fills `inst` and says what the line is; only an
+/// Instruction leaves `inst` fully set.
+[[nodiscard]] LineKind parseEditInstruction(std::string_view line, EditInstruction& inst);
+
+/// The words that explain why a line of `kind` is rejected.
+[[nodiscard]] const char* describeBadLine(LineKind kind);
+
+/// Reads the edit instructions of an open edit list, line by line, skipping
+/// blank lines. Both passes read the list through it, so they read the same
+/// instructions by the same rules.
+class EditListReader {
+ public:
+  enum class Next {
+    Instruction,  // `inst` holds the next instruction
+    End,          // no more lines
+    BadLine,      // a malformed line; the reason was printed
+    Unreadable,   // the list could not be read; the reason was printed
+  };
+
+  /// The exit status for a read that ended in BadLine or Unreadable.
+  [[nodiscard]] static ExitStatus failureStatus(Next next) {
+    return next == Next::BadLine ? ExitStatus::BadEditInstruction : ExitStatus::EditListNotFound;
+  }
+
+  /// Takes over `file`, the edit list opened for reading from `path`.
+  EditListReader(FileHandle file, std::string path);
+
+  /// Reads the next instruction into `inst`. At a malformed line or a read
+  /// error it prints the reason on `console`.
+  [[nodiscard]] Next next(EditInstruction& inst, Console& console);
+
+  /// Goes back to the first line; prints the reason and returns false when
+  /// the list cannot be read again (a pipe, say).
+  [[nodiscard]] bool rewind(Console& console);
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+  };
+  struct Freer {
+    void operator()(char* memory) const { std::free(memory); }
+  };
+
+  void reportReadError(int error, Console& console) const;
+
+  std::string path_;
+  std::unique_ptr<std::FILE, FileCloser> pEditListFile_;
+  std::unique_ptr<char, Freer> line_;
+  std::size_t lineCapacity_ = 0;
+  std::int64_t lineNumber_ = 0;
+};
+
+/// The pre-scan's result: a status, and on Success the sum of all frame counts.
+struct ScanResult {
+  ExitStatus status = ExitStatus::Success;
+  std::int64_t totalFrames = 0;
+};
+
+/// Reads the whole list, adds up the frame counts, allows at most
+/// maxSourceFiles distinct source names (compared byte for byte) and checks,
+/// in order of first appearance, that every distinct source can be opened.
+/// Prints nothing on success and leaves the list rewound for the copy pass.
+/// A malformed line (4), a name too many (8) or a source that cannot be
+/// opened (9) is reported on `console`; the first problem met ends the scan.
+[[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console);
+
+}  // namespace tsa

@@ -1,0 +1,53 @@
+// Frame geometry, exit statuses and the parsed form of one edit-list line:
+// the vocabulary every part of the tool shares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#ifndef TSA_FRAME_WIDTH
+#define TSA_FRAME_WIDTH 1920
+#endif
+#ifndef TSA_FRAME_HEIGHT
+#define TSA_FRAME_HEIGHT 1080
+#endif
+
+namespace tsa {
+
+/// Width and height of every frame, fixed when the program is built.
+inline constexpr std::int32_t frameWidth = TSA_FRAME_WIDTH;
+inline constexpr std::int32_t frameHeight = TSA_FRAME_HEIGHT;
+
+static_assert(frameWidth > 0 && frameHeight > 0, "frame geometry must be positive");
+static_assert(frameWidth % 2 == 0 && frameHeight % 2 == 0,
+              "4:2:0 chroma needs an even width and height");
+
+/// Bytes in one raw 8-bit YUV 4:2:0 frame (3,110,400 for 1920x1080). Byte
+/// offsets into video files are 64-bit: offset = frame index * frameSize.
+inline constexpr std::int64_t frameSize =
+    std::int64_t{frameWidth} * std::int64_t{frameHeight} * 3 / 2;
+
+/// The process exit status of every outcome; the numbers are what scripts see.
+enum class ExitStatus : int {
+  Success = 0,             // the output file was assembled completely
+  UsageShown = 1,          // wrong number of arguments
+  EditListNotFound = 2,    // the edit list cannot be opened
+  OutputNotWritable = 3,   // the output file cannot be opened for writing
+  BadEditInstruction = 4,  // a line of the edit list is malformed
+  SourceDisappeared = 5,   // a source cannot be opened during the copy
+  SourceTooShort = 6,      // a source ran out (or failed) before a whole frame
+  WriteOrMemoryError = 7,  // writing the output failed, or no frame buffer
+  TooManySources = 8,      // more than maxSourceFiles distinct sources
+  SourceNotFound = 9,      // a source cannot be opened during the pre-scan
+  OverwriteDeclined = 10,  // the output exists and the user said no
+};
+
+/// One edit-list line: copy `numFr` frames of `sourceFileName`, starting at
+/// frame `seekFr` (counted from 0).
+struct EditInstruction {
+  std::string sourceFileName;
+  std::int32_t seekFr = 0;
+  std::int32_t numFr = 0;
+};
+
+}  // namespace tsa
