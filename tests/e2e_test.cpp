@@ -1,0 +1,252 @@
+// The built tool, run as a user runs it: real files in a scratch folder,
+// standard input given, standard output checked byte for byte.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "engine/file.h"
+#include "test_support.h"
+
+namespace tsa {
+namespace {
+
+using testing::closingLine;
+using testing::progressLine;
+using testing::readFile;
+using testing::runTool;
+using testing::ToolRun;
+using testing::writeSource;
+using testing::writeText;
+
+const std::string banner = "Corvane Test Set Assembler (10-24-2014)\n\n";
+const std::string usage =
+    "Creates a Test Set file given an edit list\n"
+    "Parameter 1: name of edit list file\n"
+    "Parameter 2: names of output file (.yuv)\n";
+
+std::string question(const std::string& outFile) { return outFile + " exists. Overwrite? (y/n)?"; }
+
+// Checks a run that ends in a failure: its status and every byte it printed.
+void expectFailure(const ToolRun& run, int status, const std::string& out) {
+  EXPECT_EQ(run.status, status);
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(run.err, "");
+}
+
+// Checks a run that succeeds: every byte before the closing report, then a
+// report of some whole number of seconds.
+void expectSuccess(const ToolRun& run, const std::string& outBeforeDone) {
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  ASSERT_GE(run.out.size(), outBeforeDone.size()) << run.out;
+  EXPECT_EQ(run.out.substr(0, outBeforeDone.size()), outBeforeDone);
+  EXPECT_TRUE(std::regex_match(run.out.substr(outBeforeDone.size()),
+                               std::regex("Done! \\(elapsed time [0-9]+ seconds\\)\n")))
+      << run.out.substr(outBeforeDone.size());
+}
+
+class EndToEnd : public testing::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    writeSource(path("a.yuv"), 1, 8);
+    writeSource(path("b.yuv"), 2, 4);
+  }
+
+  ToolRun run(const std::vector<std::string>& args, const std::string& input = "") {
+    return runTool(dir_, args, input);
+  }
+
+  // The lines a successful three-splice run over a and b prints.
+  const std::string listText = "a.yuv 5 2\nb.yuv 0 3\na.yuv 1 1\n";
+  const std::string listOutput = progressLine("  0", "a.yuv", "  17") +
+                                 progressLine(" 50", "a.yuv", "  33") + closingLine("a.yuv") +
+                                 progressLine("  0", "b.yuv", "  50") +
+                                 progressLine(" 33", "b.yuv", "  67") +
+                                 progressLine(" 67", "b.yuv", "  83") + closingLine("b.yuv") +
+                                 progressLine("  0", "a.yuv", " 100") + closingLine("a.yuv");
+  const std::vector<testing::Splice> listFrames = {{1, 5, 2}, {2, 0, 3}, {1, 1, 1}};
+};
+
+TEST_F(EndToEnd, WrongArgumentCountShowsUsageAndTouchesNothing) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"list.txt"}, {"list.txt", "out.yuv", "extra"}}) {
+    expectFailure(run(args), 1, usage);
+  }
+  EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
+}
+
+TEST_F(EndToEnd, AssemblesSplicesInListOrder) {
+  // CRLF line ends and blank lines at the end must not add or repeat a splice.
+  writeText(path("list.txt"), "a.yuv 5 2\r\n  \nb.yuv 0 3\na.yuv 1 1\n\n\n");
+  expectSuccess(run({"list.txt", "out.yuv"}), banner + listOutput);
+  testing::expectFrames(path("out.yuv"), listFrames);
+}
+
+TEST_F(EndToEnd, AnEmptyListMakesAnEmptyOutput) {
+  writeText(path("list.txt"), "");
+  expectSuccess(run({"list.txt", "out.yuv"}), banner);
+  EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+}
+
+TEST_F(EndToEnd, ReadsFramesBeyondFourGibibytes) {
+  // A sparse source of 1400 frames with real frames only where they are read:
+  // frame 1382 starts past 4 GiB.
+  const std::string big = path("big.yuv");
+  {
+    OpenResult file = openForWriting(big);
+    ASSERT_TRUE(file.file.isOpen());
+    ASSERT_EQ(::ftruncate(file.file.fd(), 1400 * frameSize), 0);
+    for (std::int64_t frame : {1381, 1382, 1383}) {
+      const auto bytes = testing::patternFrame(3, frame);
+      ASSERT_EQ(::pwrite(file.file.fd(), bytes.data(), bytes.size(), frame * frameSize),
+                static_cast<ssize_t>(bytes.size()));
+    }
+  }
+  writeText(path("list.txt"), "big.yuv 1382 2\n");
+  expectSuccess(run({"list.txt", "out.yuv"}),
+                banner + progressLine("  0", "big.yuv", "  50") +
+                    progressLine(" 50", "big.yuv", " 100") + closingLine("big.yuv"));
+  testing::expectFrames(path("out.yuv"), {{3, 1382, 2}});
+}
+
+TEST_F(EndToEnd, AMissingOrUnreadableEditListEndsBeforeTheOutputIsTouched) {
+  expectFailure(run({"nothing.txt", "out.yuv"}), 2,
+                banner + "Edit list file \"nothing.txt\" not found\n");
+  ASSERT_EQ(::mkdir(path("folder").c_str(), 0755), 0);
+  expectFailure(run({"folder", "out.yuv"}), 2, banner + "Edit list file \"folder\" not found\n");
+  EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
+}
+
+TEST_F(EndToEnd, AnExistingOutputIsKeptUnlessTheAnswerIsYes) {
+  writeText(path("list.txt"), listText);
+  const std::string precious(5000000, 'p');
+  writeText(path("out.yuv"), precious);
+  for (const std::string answer : {"n\n", "N\n", "\n", "", " y\n", "no, y\n"}) {
+    expectFailure(run({"list.txt", "out.yuv"}, answer), 10, banner + question("out.yuv"));
+    EXPECT_TRUE(readFile(path("out.yuv")) == precious) << "after answer \"" << answer << "\"";
+  }
+  for (const std::string answer : {"y\n", "Yes please\n", "Y"}) {
+    writeText(path("out.yuv"), precious);
+    expectSuccess(run({"list.txt", "out.yuv"}, answer), banner + question("out.yuv") + listOutput);
+    testing::expectFrames(path("out.yuv"), listFrames);
+  }
+}
+
+TEST_F(EndToEnd, AnOutputThatCannotBeWrittenIsReported) {
+  writeText(path("list.txt"), listText);
+  expectFailure(run({"list.txt", "no-folder/out.yuv"}), 3,
+                banner + "Output file \"no-folder/out.yuv\" cannot be opened for writing\n");
+
+  // The output names the edit list itself, directly or through a link: the
+  // list is open for reading, so writing it is refused and it stays intact.
+  ASSERT_EQ(::link(path("list.txt").c_str(), path("hard-link.txt").c_str()), 0);
+  for (const std::string name : {"list.txt", "hard-link.txt"}) {
+    expectFailure(run({"list.txt", name}, "y\n"), 3,
+                  banner + question(name) + "Output file \"" + name +
+                      "\" cannot be opened for writing\n");
+    EXPECT_EQ(readFile(path("list.txt")), listText);
+  }
+}
+
+TEST_F(EndToEnd, AnOutputAnotherRunIsWritingIsLeftAlone) {
+  writeText(path("list.txt"), listText);
+  writeText(path("out.yuv"), "first run's frames");
+  // Held for writing the way a running assembly holds its output.
+  OpenResult firstRun = openForWriting(path("out.yuv"));
+  ASSERT_TRUE(firstRun.file.isOpen());
+  ASSERT_EQ(::write(firstRun.file.fd(), "still writing", 13), 13);
+  expectFailure(run({"list.txt", "out.yuv"}, "y\n"), 3,
+                banner + "Output file \"out.yuv\" cannot be opened for writing\n");
+  EXPECT_EQ(readFile(path("out.yuv")), "still writing");
+}
+
+TEST_F(EndToEnd, AMalformedListLeavesAnEmptyOutput) {
+  writeText(path("list.txt"), "a.yuv 0 1\n\nb.yuv 3\n");
+  expectFailure(run({"list.txt", "out.yuv"}), 4,
+                banner + "Bad edit instruction on line 3: expected <source file> <first frame> "
+                         "<frame count>. Aborting.\n");
+  EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+}
+
+TEST_F(EndToEnd, ASourceThatDisappearsDuringTheCopyEndsTheRun) {
+  writeText(path("list.txt"), "a.yuv 0 2\nb.yuv 0 1\n");
+  // The output is a pipe the test drains, so the run cannot reach b.yuv
+  // before the test has removed it.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  testing::ToolProcess tool(dir_, {"list.txt", "/dev/fd/9"}, "y\n", pipeFds[1], 9);
+  ::close(pipeFds[1]);
+  std::string written;
+  char chunk[65536];
+  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+    if (written.size() < frameSize && written.size() + static_cast<std::size_t>(got) >= frameSize) {
+      std::filesystem::remove(path("b.yuv"));  // the second frame is still on its way
+    }
+    written.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  expectFailure(tool.finish(), 5,
+                banner + question("/dev/fd/9") + progressLine("  0", "a.yuv", "  33") +
+                    progressLine(" 50", "a.yuv", "  67") + closingLine("a.yuv") +
+                    "Input file \"b.yuv\" disappeared?\n");
+  const auto frame0 = testing::patternFrame(1, 0);
+  const auto frame1 = testing::patternFrame(1, 1);
+  EXPECT_TRUE(written == std::string(frame0.begin(), frame0.end()) + std::string(frame1.begin(), frame1.end()));
+}
+
+TEST_F(EndToEnd, ARangePastTheEndOfItsSourceKeepsTheWholeFramesBeforeIt) {
+  writeSource(path("cut.yuv"), 4, 2, 12345);  // two frames and a piece of a third
+  writeText(path("list.txt"), "a.yuv 7 1\ncut.yuv 1 3\n");
+  expectFailure(run({"list.txt", "out.yuv"}), 6,
+                banner + progressLine("  0", "a.yuv", "  25") + closingLine("a.yuv") +
+                    progressLine("  0", "cut.yuv", "  50") + "Error: seek past end of file\n");
+  testing::expectFrames(path("out.yuv"), {{1, 7, 1}, {4, 1, 1}});
+}
+
+TEST_F(EndToEnd, AFailedWriteIsReportedAndNotCalledDone) {
+  writeText(path("list.txt"), listText);
+  expectFailure(run({"list.txt", "/dev/full"}, "y\n"), 7,
+                banner + question("/dev/full") +
+                    "Error: cannot write to output file \"/dev/full\" (No space left on device)\n");
+}
+
+TEST_F(EndToEnd, FourteenDistinctSourcesAreTooMany) {
+  std::string list;
+  for (int i = 0; i < 14; ++i) {
+    // Fourteen ways to write one file's name are fourteen names.
+    std::string name = "a.yuv";
+    for (int dots = 0; dots < i; ++dots) {
+      name.insert(0, "./");
+    }
+    list += name + " 0 1\n";
+  }
+  writeText(path("list.txt"), list);
+  expectFailure(run({"list.txt", "out.yuv"}), 8,
+                banner + "Too many unique filenames in the edit list. Aborting.\n");
+  EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+}
+
+TEST_F(EndToEnd, ASourceThatCannotBeOpenedIsReportedBeforeAnyCopy) {
+  writeText(path("list.txt"), "a.yuv 0 1\nmissing.yuv 0 1\n");
+  expectFailure(run({"list.txt", "out.yuv"}), 9,
+                banner + "Input file \"missing.yuv\" not found. Aborting.\n");
+  EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+}
+
+TEST_F(EndToEnd, AnOutputThatNamesASourceIsNeverReadWhileWritten) {
+  writeText(path("list.txt"), "a.yuv 0 1\nb.yuv 0 1\n");
+  ASSERT_EQ(::symlink("b.yuv", path("b-link.yuv").c_str()), 0);
+  expectFailure(run({"list.txt", "b-link.yuv"}, "y\n"), 9,
+                banner + question("b-link.yuv") + "Input file \"b.yuv\" not found. Aborting.\n");
+  // The user agreed to replace it, so it is empty now, and not a copy of itself.
+  EXPECT_EQ(std::filesystem::file_size(path("b.yuv")), 0U);
+}
+
+}  // namespace
+}  // namespace tsa

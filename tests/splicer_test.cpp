@@ -1,0 +1,133 @@
+#include "engine/splicer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace tsa {
+namespace {
+
+using testing::CapturedConsole;
+using testing::closingLine;
+using testing::progressLine;
+using testing::Splice;
+
+TEST(ProgressLine, ShowsSpliceAndRunPercentages) {
+  struct Case {
+    std::int64_t frameIndex, numFr, framesWritten, totalFrames;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // The splice share counts frames done before this one; the run share
+      // includes it.
+      {0, 1, 1, 1, "(  0%) clip.yuv                         100%\r"},
+      {0, 3, 1, 3, "(  0%) clip.yuv                          33%\r"},
+      {1, 3, 2, 3, "( 33%) clip.yuv                          67%\r"},
+      {2, 3, 3, 3, "( 67%) clip.yuv                         100%\r"},
+      {199, 200, 200, 1000, "(100%) clip.yuv                          20%\r"},  // 99.5 rounds up
+      {0, 2, 1, 8, "(  0%) clip.yuv                          12%\r"},          // 12.5 to even
+      // Past the 32-bit range the percentages stay right.
+      {2147483646, 2147483647, 6442450941, 6442450941,
+       "(100%) clip.yuv                         100%\r"},
+      {1000000000, 2000000000, 3000000000, 6000000000,
+       "( 50%) clip.yuv                          50%\r"},
+  };
+  for (const Case& c : cases) {
+    CapturedConsole captured;
+    printProgressLine(captured.console(), c.frameIndex, c.numFr, "clip.yuv", c.framesWritten,
+                      c.totalFrames);
+    EXPECT_EQ(captured.text(), c.expected) << c.frameIndex << "/" << c.numFr;
+  }
+}
+
+TEST(ProgressLine, LongNamesWidenTheLine) {
+  const std::string name(45, 'x');
+  CapturedConsole captured;
+  printProgressLine(captured.console(), 0, 4, name.c_str(), 1, 4);
+  printClosingLine(captured.console(), name.c_str());
+  printClosingLine(captured.console(), "short.yuv");
+  EXPECT_EQ(captured.text(), progressLine("  0", name, "  25") + "(100%) " + name + "\n" +
+                                 "(100%) short.yuv                               \n");
+}
+
+// The copy pass on real files, run after a real pre-scan.
+class RunAssemblyTest : public testing::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    testing::writeSource(path("a.yuv"), 1, 6);
+    testing::writeSource(path("b.yuv"), 2, 3, 1000);  // ends in a partial frame
+  }
+
+  // Pre-scans `listText` and copies it into out.yuv.
+  ExitStatus assemble(const std::string& listText) {
+    testing::writeText(path("list.txt"), listText);
+    OpenResult listFile = openForReading(path("list.txt"));
+    EditListReader list(std::move(listFile.file), path("list.txt"));
+    OpenResult outFile = openForWriting(path("out.yuv"));
+    EXPECT_TRUE(outFile.file.isOpen());
+    OutputFile out(std::move(outFile.file), path("out.yuv"));
+    const ScanResult scan = scanEditList(list, captured_.console());
+    EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
+    std::vector<unsigned char> frameBuf(static_cast<std::size_t>(frameSize));
+    beforeCopy();
+    const ExitStatus status = runAssembly(list, out, frameBuf, scan.totalFrames, captured_.console());
+    EXPECT_TRUE(out.close(captured_.console()));
+    return status;
+  }
+
+  virtual void beforeCopy() {}
+
+  CapturedConsole captured_;
+};
+
+TEST_F(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
+  const std::string a = path("a.yuv");
+  const std::string b = path("b.yuv");
+  EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n"), ExitStatus::Success);
+  testing::expectFrames(path("out.yuv"), {{1, 4, 2}, {2, 0, 3}, {1, 1, 4}, {1, 2, 1}});
+}
+
+TEST_F(RunAssemblyTest, ZeroFramesStillClosesTheSplice) {
+  const std::string a = path("a.yuv");
+  EXPECT_EQ(assemble(a + " 5 0\n" + a + " 0 1\n"), ExitStatus::Success);
+  EXPECT_EQ(captured_.text(), closingLine(a) + progressLine("  0", a, " 100") + closingLine(a));
+  testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
+}
+
+TEST_F(RunAssemblyTest, APartialLastFrameIsNeverCopied) {
+  const std::string b = path("b.yuv");
+  // The three whole frames can be read; the fourth is cut short.
+  EXPECT_EQ(assemble(b + " 1 2\n" + b + " 2 2\n"), ExitStatus::SourceTooShort);
+  testing::expectFrames(path("out.yuv"), {{2, 1, 2}, {2, 2, 1}});
+  const std::string text = captured_.text();
+  EXPECT_EQ(text.substr(text.rfind('\r') + 1), "Error: seek past end of file\n");
+}
+
+TEST_F(RunAssemblyTest, ARangeStartingPastTheEndCopiesNothingOfIt) {
+  const std::string a = path("a.yuv");
+  EXPECT_EQ(assemble(a + " 0 1\n" + a + " 6 1\n"), ExitStatus::SourceTooShort);
+  testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
+  EXPECT_EQ(captured_.text(), progressLine("  0", a, "  50") + closingLine(a) +
+                                  "Error: seek past end of file\n");
+}
+
+class SourceVanishesTest : public RunAssemblyTest {
+ protected:
+  void beforeCopy() override { std::filesystem::remove(path("b.yuv")); }
+};
+
+TEST_F(SourceVanishesTest, ASourceGoneAfterThePreScanEndsTheCopy) {
+  const std::string a = path("a.yuv");
+  const std::string b = path("b.yuv");
+  EXPECT_EQ(assemble(a + " 0 2\n" + b + " 0 1\n" + a + " 2 1\n"), ExitStatus::SourceDisappeared);
+  testing::expectFrames(path("out.yuv"), {{1, 0, 2}});
+  const std::string text = captured_.text();
+  EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1),
+            "Input file \"" + b + "\" disappeared?\n");
+}
+
+}  // namespace
+}  // namespace tsa

@@ -1,0 +1,111 @@
+// Shared test fixtures: a scratch folder, frames that say where they came
+// from, a console captured in memory and a way to run the built tool.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/frame.h"
+
+namespace tsa::testing {
+
+/// A fresh folder under the system's temporary folder, removed with
+/// everything in it when the fixture ends.
+class ScratchDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  /// The full path of `name` inside the scratch folder.
+  [[nodiscard]] std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::string dir_;
+};
+
+/// One frame whose every byte depends on its source and frame number, so a
+/// frame read from the wrong source or the wrong place never matches.
+[[nodiscard]] std::vector<unsigned char> patternFrame(int sourceId, std::int64_t frameIndex);
+
+/// Writes a source of `frames` pattern frames, then `extraBytes` of a frame
+/// that is cut short.
+void writeSource(const std::string& path, int sourceId, int frames, int extraBytes = 0);
+
+/// Writes `text` to `path`, replacing it.
+void writeText(const std::string& path, const std::string& text);
+
+/// The whole content of `path`.
+[[nodiscard]] std::string readFile(const std::string& path);
+
+/// A run of frames as the output should hold it.
+struct Splice {
+  int sourceId;
+  std::int64_t firstFrame;
+  std::int64_t frames;
+};
+
+/// Checks that `path` holds exactly the frames of `splices`, in order.
+void expectFrames(const std::string& path, const std::vector<Splice>& splices);
+
+/// A progress line with every column spelled out: the splice and run
+/// percentages as printed ("  0", " 100"), the name padded to 30 columns.
+[[nodiscard]] std::string progressLine(const std::string& splice, const std::string& name,
+                                       const std::string& total);
+
+/// The line that closes a splice of `name`: padded to 40 columns.
+[[nodiscard]] std::string closingLine(const std::string& name);
+
+/// A console whose prints land in memory.
+class CapturedConsole {
+ public:
+  CapturedConsole();
+  ~CapturedConsole();
+  CapturedConsole(const CapturedConsole&) = delete;
+  CapturedConsole& operator=(const CapturedConsole&) = delete;
+
+  Console& console() { return console_; }
+  /// Everything printed so far.
+  [[nodiscard]] std::string text();
+
+ private:
+  char* buffer_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+  Console console_;
+};
+
+/// The outcome of one run of the built tool.
+struct ToolRun {
+  int status = -1;     // exit status, or -1 when it did not exit normally
+  std::string out;     // everything on standard output
+  std::string err;     // everything on standard error
+};
+
+/// A run of the built tool in `workDir`, started now and waited for by
+/// finish(). `input` is all of its standard input. An `extraFd` is handed to
+/// the tool as descriptor `extraFdNumber` (to reach it as /dev/fd/N).
+class ToolProcess {
+ public:
+  ToolProcess(const std::string& workDir, const std::vector<std::string>& args,
+              const std::string& input, int extraFd = -1, int extraFdNumber = -1);
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
+  ~ToolProcess();
+
+  ToolRun finish();
+
+ private:
+  int pid_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+};
+
+/// Runs the built tool to its end.
+[[nodiscard]] ToolRun runTool(const std::string& workDir, const std::vector<std::string>& args,
+                              const std::string& input = "");
+
+}  // namespace tsa::testing
