@@ -123,6 +123,25 @@ TEST_F(EndToEnd, AMissingOrUnreadableEditListEndsBeforeTheOutputIsTouched) {
   EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
 }
 
+TEST_F(EndToEnd, AnEditListFromAPipeIsReadOnceAndUsedTwice) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  testing::ToolProcess tool(dir_, {"/dev/fd/9", "out.yuv"}, "", pipeFds[0], 9);
+  ::close(pipeFds[0]);
+  ASSERT_EQ(::write(pipeFds[1], listText.data(), listText.size()),
+            static_cast<ssize_t>(listText.size()));
+  ::close(pipeFds[1]);
+  expectSuccess(tool.finish(), banner + listOutput);
+  testing::expectFrames(path("out.yuv"), listFrames);
+}
+
+TEST_F(EndToEnd, AnEditListThatFailsToReadIsReportedBeforeTheOutputIsTouched) {
+  // Reading a process's memory from its start fails with an I/O error.
+  expectFailure(run({"/proc/self/mem", "out.yuv"}), 2,
+                banner + "Error: cannot read edit list file \"/proc/self/mem\" (Input/output error)\n");
+  EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
+}
+
 TEST_F(EndToEnd, AnExistingOutputIsKeptUnlessTheAnswerIsYes) {
   writeText(path("list.txt"), listText);
   const std::string precious(5000000, 'p');

@@ -80,7 +80,9 @@ class ScanEditListTest : public ScratchDirTest {
     testing::writeText(path("list.txt"), text);
     OpenResult opened = openForReading(path("list.txt"));
     EXPECT_TRUE(opened.file.isOpen());
-    return EditListReader(std::move(opened.file), path("list.txt"));
+    EditListReader list;
+    EXPECT_TRUE(list.load(std::move(opened.file), path("list.txt"), captured_.console()));
+    return list;
   }
 
   // Creates empty sources; the pre-scan only opens them.

@@ -65,7 +65,8 @@ class RunAssemblyTest : public testing::ScratchDirTest {
   ExitStatus assemble(const std::string& listText) {
     testing::writeText(path("list.txt"), listText);
     OpenResult listFile = openForReading(path("list.txt"));
-    EditListReader list(std::move(listFile.file), path("list.txt"));
+    EditListReader list;
+    EXPECT_TRUE(list.load(std::move(listFile.file), path("list.txt"), captured_.console()));
     OpenResult outFile = openForWriting(path("out.yuv"));
     EXPECT_TRUE(outFile.file.isOpen());
     OutputFile out(std::move(outFile.file), path("out.yuv"));

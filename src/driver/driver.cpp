@@ -82,7 +82,10 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
     return ExitStatus::EditListNotFound;
   }
-  EditListReader pEditListFile(std::move(editList.file), editListFile);
+  EditListReader pEditListFile;
+  if (!pEditListFile.load(std::move(editList.file), editListFile, console)) {
+    return ExitStatus::EditListNotFound;
+  }
 
   const std::string outFile = argv[2];
   if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {

@@ -105,40 +105,37 @@ const char* describeBadLine(LineKind kind) {
   return "not an error";
 }
 
-EditListReader::EditListReader(FileHandle file, std::string path) : path_(std::move(path)) {
-  const int fd = file.release();
-  pEditListFile_.reset(::fdopen(fd, "r"));
-  if (!pEditListFile_) {
-    ::close(fd);
+bool EditListReader::load(FileHandle file, const std::string& path, Console& console) {
+  pEditListFile_ = std::move(file);
+  text_.clear();
+  rewind();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(pEditListFile_.fd(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      console.print("Error: cannot read edit list file \"%s\" (%s)\n", path.c_str(),
+                    std::strerror(errno));
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    text_.append(chunk, static_cast<std::size_t>(got));
   }
-}
-
-void EditListReader::reportReadError(int error, Console& console) const {
-  console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
-                std::strerror(error));
 }
 
 EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
-  if (!pEditListFile_) {
-    reportReadError(ENOMEM, console);
-    return Next::Unreadable;
-  }
-  for (;;) {
-    char* raw = line_.release();
-    errno = 0;
-    const ssize_t length = ::getline(&raw, &lineCapacity_, pEditListFile_.get());
-    line_.reset(raw);
-    if (length < 0) {
-      if (std::ferror(pEditListFile_.get()) != 0) {
-        reportReadError(errno != 0 ? errno : EIO, console);
-        return Next::Unreadable;
-      }
-      return Next::End;
-    }
+  while (position_ < text_.size()) {
+    const std::size_t lineEnd = std::min(text_.find('\n', position_), text_.size());
+    std::string_view line(text_.data() + position_, lineEnd - position_);
+    position_ = lineEnd + 1;
     ++lineNumber_;
-    // The line is read as a C string: a NUL byte ends it, as it ends the
-    // scan of the line.
-    const LineKind kind = parseEditInstruction(std::string_view(line_.get()), inst);
+    // A NUL byte ends the line, as it ends the scan of a C string.
+    line = line.substr(0, line.find('\0'));
+    const LineKind kind = parseEditInstruction(line, inst);
     if (kind == LineKind::Instruction) {
       return Next::Instruction;
     }
@@ -148,16 +145,7 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
       return Next::BadLine;
     }
   }
-}
-
-bool EditListReader::rewind(Console& console) {
-  if (!pEditListFile_ || ::fseeko(pEditListFile_.get(), 0, SEEK_SET) != 0) {
-    reportReadError(pEditListFile_ ? errno : ENOMEM, console);
-    return false;
-  }
-  std::clearerr(pEditListFile_.get());
-  lineNumber_ = 0;
-  return true;
+  return Next::End;
 }
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
@@ -169,8 +157,8 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
     if (next == EditListReader::Next::End) {
       break;
     }
-    if (next != EditListReader::Next::Instruction) {
-      return {EditListReader::failureStatus(next), 0};
+    if (next == EditListReader::Next::BadLine) {
+      return {ExitStatus::BadEditInstruction, 0};
     }
     result.totalFrames += inst.numFr;
     if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {
@@ -190,9 +178,7 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
     }
   }
 
-  if (!pEditListFile.rewind(console)) {
-    return {ExitStatus::EditListNotFound, 0};
-  }
+  pEditListFile.rewind();
   return result;
 }
 

@@ -3,9 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -38,48 +35,36 @@ enum class LineKind {
 /// The words that explain why a line of `kind` is rejected.
 [[nodiscard]] const char* describeBadLine(LineKind kind);
 
-/// Reads the edit instructions of an open edit list, line by line, skipping
-/// blank lines. Both passes read the list through it, so they read the same
-/// instructions by the same rules.
+/// The edit list of a run, read whole when it is opened and kept open (and
+/// so locked against writers) for the run. Both passes read its instructions
+/// through it, by the same rules, so the copy pass copies exactly what the
+/// pre-scan counted, and a list read from a pipe can be read twice.
 class EditListReader {
  public:
   enum class Next {
     Instruction,  // `inst` holds the next instruction
     End,          // no more lines
     BadLine,      // a malformed line; the reason was printed
-    Unreadable,   // the list could not be read; the reason was printed
   };
 
-  /// The exit status for a read that ended in BadLine or Unreadable.
-  [[nodiscard]] static ExitStatus failureStatus(Next next) {
-    return next == Next::BadLine ? ExitStatus::BadEditInstruction : ExitStatus::EditListNotFound;
-  }
+  /// Reads all of `file`, the edit list opened for reading from `path`.
+  /// Returns false after printing the reason when it cannot be read.
+  [[nodiscard]] bool load(FileHandle file, const std::string& path, Console& console);
 
-  /// Takes over `file`, the edit list opened for reading from `path`.
-  EditListReader(FileHandle file, std::string path);
-
-  /// Reads the next instruction into `inst`. At a malformed line or a read
-  /// error it prints the reason on `console`.
+  /// Reads the next instruction into `inst`, skipping blank lines. At a
+  /// malformed line it prints the reason, with the line number, on `console`.
   [[nodiscard]] Next next(EditInstruction& inst, Console& console);
 
-  /// Goes back to the first line; prints the reason and returns false when
-  /// the list cannot be read again (a pipe, say).
-  [[nodiscard]] bool rewind(Console& console);
+  /// Goes back to the first line.
+  void rewind() {
+    position_ = 0;
+    lineNumber_ = 0;
+  }
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-  };
-  struct Freer {
-    void operator()(char* memory) const { std::free(memory); }
-  };
-
-  void reportReadError(int error, Console& console) const;
-
-  std::string path_;
-  std::unique_ptr<std::FILE, FileCloser> pEditListFile_;
-  std::unique_ptr<char, Freer> line_;
-  std::size_t lineCapacity_ = 0;
+  FileHandle pEditListFile_;
+  std::string text_;
+  std::size_t position_ = 0;
   std::int64_t lineNumber_ = 0;
 };
 

@@ -28,7 +28,7 @@ void printClosingLine(Console& console, const char* sourceFileName);
 /// `pOutFile`, through `frameBuf` (frameSize bytes). Prints a progress line
 /// per frame and a closing line per splice. Returns Success, or after
 /// printing the reason: SourceDisappeared (5), SourceTooShort (6),
-/// WriteOrMemoryError (7), or the status of a list that cannot be read again.
+/// WriteOrMemoryError (7).
 /// Frames written before a failure stay in the output.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf,
