@@ -79,8 +79,10 @@ OpenResult openForWriting(const std::string& path) {
   if (::fstat(file.fd(), &status) != 0) {
     return failed(errno);
   }
-  // Devices and pipes (/dev/null, a terminal) have no length to cut.
-  if (S_ISREG(status.st_mode) && ::ftruncate(file.fd(), 0) != 0) {
+  // Devices and pipes (/dev/null, a terminal) have no length to cut. An
+  // empty file is left alone: on ext4, cutting a file to length 0 makes its
+  // close wait for the data to reach the disk.
+  if (S_ISREG(status.st_mode) && status.st_size > 0 && ::ftruncate(file.fd(), 0) != 0) {
     return failed(errno);
   }
   return OpenResult{std::move(file), 0};
