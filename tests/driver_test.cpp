@@ -39,7 +39,9 @@ TEST(DoneLine, UsesSecondsUpToAMinuteThenMinutes) {
 
 TEST(FrameBuffer, AFailedAllocationIsReportedNotFatal) {
   CapturedConsole captured;
-  EXPECT_NE(allocateFrameBuffer(static_cast<std::size_t>(frameSize), captured.console()), nullptr);
+  const FrameBuffer frameBuf = allocateFrameBuffer(static_cast<std::size_t>(frameSize), captured.console());
+  ASSERT_NE(frameBuf, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(frameBuf.get()) % 4096, 0U);
   EXPECT_EQ(captured.text(), "");
   // More than any machine has, but not so much that the size is invalid.
   EXPECT_EQ(allocateFrameBuffer(std::numeric_limits<std::size_t>::max() / 4, captured.console()),

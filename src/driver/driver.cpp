@@ -59,8 +59,9 @@ void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
   }
 }
 
-std::unique_ptr<unsigned char[]> allocateFrameBuffer(std::size_t bytes, Console& console) {
-  std::unique_ptr<unsigned char[]> frameBuf(new (std::nothrow) unsigned char[bytes]);
+FrameBuffer allocateFrameBuffer(std::size_t bytes, Console& console) {
+  FrameBuffer frameBuf(
+      static_cast<unsigned char*>(::operator new[](bytes, frameBufAlignment, std::nothrow)));
   if (!frameBuf) {
     console.print("Error: cannot allocate the frame buffer\n");
   }
@@ -103,8 +104,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
-  std::unique_ptr<unsigned char[]> frameBuf =
-      allocateFrameBuffer(static_cast<std::size_t>(frameSize), console);
+  FrameBuffer frameBuf = allocateFrameBuffer(static_cast<std::size_t>(frameSize), console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
   }

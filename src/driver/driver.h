@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,16 @@ namespace tsa {
 /// Prints the closing report for a run of `elapsedSeconds` whole seconds.
 void printDoneLine(Console& console, std::int64_t elapsedSeconds);
 
-/// Allocates the one frame buffer of `bytes` bytes; on failure prints why
-/// and returns null.
-[[nodiscard]] std::unique_ptr<unsigned char[]> allocateFrameBuffer(std::size_t bytes,
-                                                                   Console& console);
+/// The one buffer every frame passes through, aligned to a memory page: the
+/// kernel copies into and out of an aligned buffer faster.
+inline constexpr std::align_val_t frameBufAlignment{4096};
+struct FrameBufferFree {
+  void operator()(unsigned char* memory) const { ::operator delete[](memory, frameBufAlignment); }
+};
+using FrameBuffer = std::unique_ptr<unsigned char[], FrameBufferFree>;
+
+/// Allocates the frame buffer of `bytes` bytes; on failure prints why and
+/// returns null.
+[[nodiscard]] FrameBuffer allocateFrameBuffer(std::size_t bytes, Console& console);
 
 }  // namespace tsa
