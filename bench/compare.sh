@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Times testset-assembler against the copies people script by hand (dd with
+# a frame-sized block, a plain cat, ffmpeg when installed) on the same
+# splices, checks that every output is byte-identical first, and reports
+# medians, their ratios and the tool's peak memory.
+#
+#   bench/compare.sh [--smoke] [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
+#
+# --candidate adds a second build of the tool (stdout to a file) to every
+# round, to measure a change against the current tool in the same run.
+# SCRATCH_DIR gets two 200-frame sources of random bytes (1.2 GB) and the
+# outputs (about 1.15 GB each); --smoke shrinks everything to prove the
+# script works in seconds.
+set -euo pipefail
+
+runs=15
+smoke=0
+tool=""
+candidate=""
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --smoke) smoke=1; runs=1; shift ;;
+    --runs) runs=$2; shift 2 ;;
+    --tool) tool=$(realpath "$2"); shift 2 ;;
+    --candidate) candidate=$(realpath "$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -eq 1 ] || { sed -n '7p' "$0" >&2; exit 2; }
+scratch=$1
+here=$(cd "$(dirname "$0")/.." && pwd)
+[ -n "$tool" ] || tool="$here/build/testset-assembler"
+[ -x "$tool" ] || { echo "No tool at $tool; build it first." >&2; exit 2; }
+frame=$((1920 * 1080 * 3 / 2))
+
+mkdir -p "$scratch"
+cd "$scratch"
+
+if [ "$smoke" = 1 ]; then
+  sourceFrames=20
+  splices=("A.yuv 1 15" "B.yuv 0 12" "A.yuv 10 10")
+else
+  sourceFrames=200
+  splices=("A.yuv 10 150" "B.yuv 0 120" "A.yuv 100 100")
+fi
+for name in A B; do
+  if [ "$(stat -c %s "$name.yuv" 2>/dev/null || echo 0)" != $((sourceFrames * frame)) ]; then
+    head -c $((sourceFrames * frame)) /dev/urandom >"$name.yuv"
+  fi
+done
+printf '%s\n' "${splices[@]}" >list.txt
+for i in $(seq 10); do cat list.txt; done >list10.txt
+outFrames=0
+for line in "${splices[@]}"; do
+  read -r _ _ count <<<"$line"
+  outFrames=$((outFrames + count))
+done
+
+# One command per way of making the output $1.
+run_tool_file() { "$tool" list.txt "$1" </dev/null >tool-stdout.txt; }
+run_candidate() { "$candidate" list.txt "$1" </dev/null >tool-stdout.txt; }
+run_tool_pty() { script -qfec "'$tool' list.txt '$1'" /dev/null </dev/null >/dev/null; }
+run_dd() {
+  while read -r name first count; do
+    dd if="$name" bs="$frame" skip="$first" count="$count" status=none
+  done <list.txt >"$1"
+}
+run_cat() { cat floor.yuv >"$1"; }
+run_ffmpeg() {
+  local args=() filters="" i=0
+  while read -r name first count; do
+    args+=(-f rawvideo -pix_fmt yuv420p -s 1920x1080 -i "$name")
+    filters+="[$i:v]trim=start_frame=$first:end_frame=$((first + count)),setpts=PTS-STARTPTS[v$i];"
+    i=$((i + 1))
+  done <list.txt
+  for ((j = 0; j < i; j++)); do filters+="[v$j]"; done
+  ffmpeg -loglevel error -y "${args[@]}" -filter_complex "${filters}concat=n=$i:v=1[out]" \
+    -map "[out]" -f rawvideo -pix_fmt yuv420p "$1"
+}
+
+ways=(tool_file tool_pty dd cat)
+command -v ffmpeg >/dev/null && ways+=(ffmpeg)
+[ -n "$candidate" ] && ways+=(candidate)
+
+# The floor copies a file of exactly the output's bytes.
+run_dd floor.yuv
+for way in "${ways[@]}"; do
+  rm -f "out-$way.yuv"
+  "run_$way" "out-$way.yuv"
+  cmp "out-$way.yuv" floor.yuv || { echo "$way made a different file" >&2; exit 1; }
+  rm -f "out-$way.yuv"
+done
+echo "All outputs identical: $outFrames frames, $((outFrames * frame)) bytes."
+
+# Timed rounds, after the check above served as the warm-up. The order of
+# the ways flips every round so that none always runs after the same one.
+declare -A times
+for ((round = 0; round < runs; round++)); do
+  order=("${ways[@]}")
+  if ((round % 2 == 1)); then
+    order=()
+    for ((k = ${#ways[@]} - 1; k >= 0; k--)); do order+=("${ways[k]}"); done
+  fi
+  for way in "${order[@]}"; do
+    rm -f "out-$way.yuv"
+    sync
+    start=$EPOCHREALTIME
+    "run_$way" "out-$way.yuv"
+    end=$EPOCHREALTIME
+    times[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') "
+    rm -f "out-$way.yuv"
+  done
+done
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+declare -A med
+printf '\n%-10s %10s   (%d runs; all times in seconds)\n' way median "$runs"
+for way in "${ways[@]}"; do
+  med[$way]=$(median "${times[$way]}")
+  printf '%-10s %10.3f   %s\n' "$way" "${med[$way]}" "${times[$way]}"
+done
+ratio() { awk -v a="${med[$1]}" -v b="${med[$2]}" 'BEGIN {printf "%.3f", a / b}'; }
+echo
+echo "tool (stdout to a file) / dd      $(ratio tool_file dd)   target <= 1.00"
+echo "tool (stdout to a file) / cat     $(ratio tool_file cat)   target <= 1.10"
+echo "tool on a terminal / tool to file $(ratio tool_pty tool_file)   target <= 1.03"
+if [ -n "${med[ffmpeg]:-}" ]; then
+  echo "tool (stdout to a file) / ffmpeg  $(ratio tool_file ffmpeg)"
+fi
+if [ -n "$candidate" ]; then
+  echo "candidate / tool (both to a file) $(ratio candidate tool_file)"
+fi
+
+peak() {
+  rm -f out-rss.yuv
+  /usr/bin/time -f %M "$tool" "$1" out-rss.yuv </dev/null 2>&1 >/dev/null | tail -1
+  rm -f out-rss.yuv
+}
+echo
+echo "peak resident memory: $(peak list.txt) KiB for list.txt, $(peak list10.txt) KiB for a list ten times as long   target <= 8192"
+rm -f floor.yuv tool-stdout.txt
