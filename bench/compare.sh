@@ -120,6 +120,7 @@ done
 
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 declare -A med
+[ "$smoke" = 1 ] && printf '\nSmoke run: tiny sources, one round; the figures below mean nothing.\n'
 printf '\n%-13s %8s   (%d runs; all times in seconds)\n' way median "$runs"
 for way in "${ways[@]}"; do
   med[$way]=$(median "${times[$way]}")

@@ -39,7 +39,8 @@ TEST(DoneLine, UsesSecondsUpToAMinuteThenMinutes) {
 
 TEST(FrameBuffer, AFailedAllocationIsReportedNotFatal) {
   CapturedConsole captured;
-  const FrameBuffer frameBuf = allocateFrameBuffer(static_cast<std::size_t>(frameSize), captured.console());
+  const FrameBuffer frameBuf =
+      allocateFrameBuffer(static_cast<std::size_t>(frameSize), captured.console());
   ASSERT_NE(frameBuf, nullptr);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(frameBuf.get()) % 4096, 0U);
   EXPECT_EQ(captured.text(), "");

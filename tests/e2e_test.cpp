@@ -1,10 +1,9 @@
 // The built tool, run as a user runs it: real files in a scratch folder,
 // standard input given, standard output checked byte for byte.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
@@ -64,18 +63,17 @@ class EndToEnd : public testing::ScratchDirTest {
 
   // The lines a successful three-splice run over a and b prints.
   const std::string listText = "a.yuv 5 2\nb.yuv 0 3\na.yuv 1 1\n";
-  const std::string listOutput = progressLine("  0", "a.yuv", "  17") +
-                                 progressLine(" 50", "a.yuv", "  33") + closingLine("a.yuv") +
-                                 progressLine("  0", "b.yuv", "  50") +
-                                 progressLine(" 33", "b.yuv", "  67") +
-                                 progressLine(" 67", "b.yuv", "  83") + closingLine("b.yuv") +
-                                 progressLine("  0", "a.yuv", " 100") + closingLine("a.yuv");
+  const std::string listOutput =
+      progressLine("  0", "a.yuv", "  17") + progressLine(" 50", "a.yuv", "  33") +
+      closingLine("a.yuv") + progressLine("  0", "b.yuv", "  50") +
+      progressLine(" 33", "b.yuv", "  67") + progressLine(" 67", "b.yuv", "  83") +
+      closingLine("b.yuv") + progressLine("  0", "a.yuv", " 100") + closingLine("a.yuv");
   const std::vector<testing::Splice> listFrames = {{1, 5, 2}, {2, 0, 3}, {1, 1, 1}};
 };
 
 TEST_F(EndToEnd, WrongArgumentCountShowsUsageAndTouchesNothing) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"list.txt"}, {"list.txt", "out.yuv", "extra"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{}, {"list.txt"}, {"list.txt", "out.yuv", "extra"}}) {
     expectFailure(run(args), 1, usage);
   }
   EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
@@ -109,9 +107,9 @@ TEST_F(EndToEnd, ReadsFramesBeyondFourGibibytes) {
     }
   }
   writeText(path("list.txt"), "big.yuv 1382 2\n");
-  expectSuccess(run({"list.txt", "out.yuv"}),
-                banner + progressLine("  0", "big.yuv", "  50") +
-                    progressLine(" 50", "big.yuv", " 100") + closingLine("big.yuv"));
+  expectSuccess(run({"list.txt", "out.yuv"}), banner + progressLine("  0", "big.yuv", "  50") +
+                                                  progressLine(" 50", "big.yuv", " 100") +
+                                                  closingLine("big.yuv"));
   testing::expectFrames(path("out.yuv"), {{3, 1382, 2}});
 }
 
@@ -137,8 +135,9 @@ TEST_F(EndToEnd, AnEditListFromAPipeIsReadOnceAndUsedTwice) {
 
 TEST_F(EndToEnd, AnEditListThatFailsToReadIsReportedBeforeTheOutputIsTouched) {
   // Reading a process's memory from its start fails with an I/O error.
-  expectFailure(run({"/proc/self/mem", "out.yuv"}), 2,
-                banner + "Error: cannot read edit list file \"/proc/self/mem\" (Input/output error)\n");
+  expectFailure(
+      run({"/proc/self/mem", "out.yuv"}), 2,
+      banner + "Error: cannot read edit list file \"/proc/self/mem\" (Input/output error)\n");
   EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
 }
 
@@ -166,9 +165,9 @@ TEST_F(EndToEnd, AnOutputThatCannotBeWrittenIsReported) {
   // list is open for reading, so writing it is refused and it stays intact.
   ASSERT_EQ(::link(path("list.txt").c_str(), path("hard-link.txt").c_str()), 0);
   for (const std::string name : {"list.txt", "hard-link.txt"}) {
-    expectFailure(run({"list.txt", name}, "y\n"), 3,
-                  banner + question(name) + "Output file \"" + name +
-                      "\" cannot be opened for writing\n");
+    expectFailure(
+        run({"list.txt", name}, "y\n"), 3,
+        banner + question(name) + "Output file \"" + name + "\" cannot be opened for writing\n");
     EXPECT_EQ(readFile(path("list.txt")), listText);
   }
 }
@@ -188,8 +187,9 @@ TEST_F(EndToEnd, AnOutputAnotherRunIsWritingIsLeftAlone) {
 TEST_F(EndToEnd, AMalformedListLeavesAnEmptyOutput) {
   writeText(path("list.txt"), "a.yuv 0 1\n\nb.yuv 3\n");
   expectFailure(run({"list.txt", "out.yuv"}), 4,
-                banner + "Bad edit instruction on line 3: expected <source file> <first frame> "
-                         "<frame count>. Aborting.\n");
+                banner +
+                    "Bad edit instruction on line 3: expected <source file> <first frame> "
+                    "<frame count>. Aborting.\n");
   EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
 }
 
@@ -216,7 +216,8 @@ TEST_F(EndToEnd, ASourceThatDisappearsDuringTheCopyEndsTheRun) {
                     "Input file \"b.yuv\" disappeared?\n");
   const auto frame0 = testing::patternFrame(1, 0);
   const auto frame1 = testing::patternFrame(1, 1);
-  EXPECT_TRUE(written == std::string(frame0.begin(), frame0.end()) + std::string(frame1.begin(), frame1.end()));
+  EXPECT_TRUE(written == std::string(frame0.begin(), frame0.end()) +
+                             std::string(frame1.begin(), frame1.end()));
 }
 
 TEST_F(EndToEnd, ARangePastTheEndOfItsSourceKeepsTheWholeFramesBeforeIt) {

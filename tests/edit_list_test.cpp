@@ -1,7 +1,6 @@
 #include "engine/edit_list.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -24,11 +23,11 @@ TEST(ParseEditInstruction, ReadsFieldsAsTheScanFormatDoes) {
   const Case cases[] = {
       {"a.yuv 300 150\n", "a.yuv", 300, 150},
       {"  \t/data/b.yuv\t0\t1", "/data/b.yuv", 0, 1},
-      {"a.yuv 1 2\r\n", "a.yuv", 1, 2},                     // CRLF list
-      {"a.yuv\v+7\f+0\n", "a.yuv", 7, 0},                   // VT, FF, plus signs
-      {"a.yuv 0007 -0", "a.yuv", 7, 0},                     // leading zeros, minus zero
-      {"a.yuv 1 2 trailing words 9", "a.yuv", 1, 2},        // text after the count
-      {"a.yuv 3 4frames", "a.yuv", 3, 4},                   // a number ends at a non-digit
+      {"a.yuv 1 2\r\n", "a.yuv", 1, 2},               // CRLF list
+      {"a.yuv\v+7\f+0\n", "a.yuv", 7, 0},             // VT, FF, plus signs
+      {"a.yuv 0007 -0", "a.yuv", 7, 0},               // leading zeros, minus zero
+      {"a.yuv 1 2 trailing words 9", "a.yuv", 1, 2},  // text after the count
+      {"a.yuv 3 4frames", "a.yuv", 3, 4},             // a number ends at a non-digit
       {"a.yuv 2147483647 2147483647", "a.yuv", 2147483647, 2147483647},
       {"a.yuv 00000000000000000000000012 5", "a.yuv", 12, 5},
       {"weird,name;with\"marks 1 1", "weird,name;with\"marks", 1, 1},
@@ -53,15 +52,15 @@ TEST(ParseEditInstruction, TellsBlankAndMalformedLinesApart) {
       {"a.yuv 10\n", LineKind::MissingField},
       {"a.yuv x 10", LineKind::MissingField},
       {"a.yuv 10 x", LineKind::MissingField},
-      {"a.yuv + 10 5", LineKind::MissingField},             // a sign alone is no number
+      {"a.yuv + 10 5", LineKind::MissingField},  // a sign alone is no number
       {"a.yuv - 5 5", LineKind::MissingField},
-      {"a.yuv 1.5 5", LineKind::MissingField},              // 1, then ".5" is no count
-      {"12 34", LineKind::MissingField},                    // the name takes the 12
+      {"a.yuv 1.5 5", LineKind::MissingField},  // 1, then ".5" is no count
+      {"12 34", LineKind::MissingField},        // the name takes the 12
       {"a.yuv 2147483648 1", LineKind::NumberOutOfRange},
       {"a.yuv 1 -2147483649", LineKind::NumberOutOfRange},
       {"a.yuv 99999999999999999999999999 1", LineKind::NumberOutOfRange},
       {"a.yuv 1 99999999999999999999999999", LineKind::NumberOutOfRange},
-      {"a.yuv 5000000000 x", LineKind::NumberOutOfRange},   // the first fault counts
+      {"a.yuv 5000000000 x", LineKind::NumberOutOfRange},  // the first fault counts
       {"a.yuv -1 5", LineKind::NegativeFirstFrame},
       {"a.yuv -2147483648 5", LineKind::NegativeFirstFrame},
       {"a.yuv -1 -1", LineKind::NegativeFirstFrame},
@@ -97,8 +96,8 @@ class ScanEditListTest : public ScratchDirTest {
 
 TEST_F(ScanEditListTest, SumsFrameCountsAndRewindsForTheCopyPass) {
   touch({"a.yuv", "b.yuv"});
-  EditListReader list = listOf(path("a.yuv") + " 0 10\n\n" + path("b.yuv") + " 5 0\r\n  \n" +
-                               path("a.yuv") + " 3 7");
+  EditListReader list =
+      listOf(path("a.yuv") + " 0 10\n\n" + path("b.yuv") + " 5 0\r\n  \n" + path("a.yuv") + " 3 7");
   const ScanResult scan = scanEditList(list, captured_.console());
   EXPECT_EQ(scan.status, ExitStatus::Success);
   EXPECT_EQ(scan.totalFrames, 17);
@@ -161,7 +160,8 @@ TEST_F(ScanEditListTest, NamesAreComparedByteForByte) {
 
 TEST_F(ScanEditListTest, ReportsTheFirstMissingSourceInListOrder) {
   touch({"here.yuv"});
-  EditListReader list = listOf(path("here.yuv") + " 0 1\nfirst-gone.yuv 0 1\nsecond-gone.yuv 0 1\n");
+  EditListReader list =
+      listOf(path("here.yuv") + " 0 1\nfirst-gone.yuv 0 1\nsecond-gone.yuv 0 1\n");
   EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);
   EXPECT_EQ(captured_.text(), "Input file \"first-gone.yuv\" not found. Aborting.\n");
 }
@@ -184,17 +184,22 @@ TEST_F(ScanEditListTest, MalformedLinesAreReportedWithTheirLineNumber) {
   const std::string good = path("a.yuv") + " 0 1\n";
   const std::pair<std::string, std::string> cases[] = {
       {good + "\n" + path("a.yuv") + " 4\n",
-       "Bad edit instruction on line 3: expected <source file> <first frame> <frame count>. Aborting.\n"},
-      {"lonely-name\r\n", "Bad edit instruction on line 1: expected <source file> <first frame> "
-                          "<frame count>. Aborting.\n"},
+       "Bad edit instruction on line 3: expected <source file> <first frame> <frame count>. "
+       "Aborting.\n"},
+      {"lonely-name\r\n",
+       "Bad edit instruction on line 1: expected <source file> <first frame> "
+       "<frame count>. Aborting.\n"},
       {good + good + "a.yuv 1 4294967296\n",
        "Bad edit instruction on line 3: number out of range. Aborting.\n"},
-      {"\n\n\na.yuv -3 4\n", "Bad edit instruction on line 4: first frame must not be negative. Aborting.\n"},
-      {good + "a.yuv 3 -4", "Bad edit instruction on line 2: frame count must not be negative. Aborting.\n"},
+      {"\n\n\na.yuv -3 4\n",
+       "Bad edit instruction on line 4: first frame must not be negative. Aborting.\n"},
+      {good + "a.yuv 3 -4",
+       "Bad edit instruction on line 2: frame count must not be negative. Aborting.\n"},
       // A NUL byte ends the line as it ends the scan: the numbers after it
       // are not there.
-      {std::string("a.yuv\0 1 2\n", 11), "Bad edit instruction on line 1: expected <source file> "
-                                         "<first frame> <frame count>. Aborting.\n"},
+      {std::string("a.yuv\0 1 2\n", 11),
+       "Bad edit instruction on line 1: expected <source file> "
+       "<first frame> <frame count>. Aborting.\n"},
   };
   for (const auto& [text, message] : cases) {
     CapturedConsole captured;

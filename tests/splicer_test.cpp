@@ -27,7 +27,7 @@ TEST(ProgressLine, ShowsSpliceAndRunPercentages) {
       {1, 3, 2, 3, "( 33%) clip.yuv                          67%\r"},
       {2, 3, 3, 3, "( 67%) clip.yuv                         100%\r"},
       {199, 200, 200, 1000, "(100%) clip.yuv                          20%\r"},  // 99.5 rounds up
-      {0, 2, 1, 8, "(  0%) clip.yuv                          12%\r"},          // 12.5 to even
+      {0, 2, 1, 8, "(  0%) clip.yuv                          12%\r"},           // 12.5 to even
       // Past the 32-bit range the percentages stay right.
       {2147483646, 2147483647, 6442450941, 6442450941,
        "(100%) clip.yuv                         100%\r"},
@@ -74,7 +74,8 @@ class RunAssemblyTest : public testing::ScratchDirTest {
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
     std::vector<unsigned char> frameBuf(static_cast<std::size_t>(frameSize));
     beforeCopy();
-    const ExitStatus status = runAssembly(list, out, frameBuf, scan.totalFrames, captured_.console());
+    const ExitStatus status =
+        runAssembly(list, out, frameBuf, scan.totalFrames, captured_.console());
     EXPECT_TRUE(out.close(captured_.console()));
     return status;
   }
@@ -87,7 +88,8 @@ class RunAssemblyTest : public testing::ScratchDirTest {
 TEST_F(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
   const std::string a = path("a.yuv");
   const std::string b = path("b.yuv");
-  EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n"), ExitStatus::Success);
+  EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n"),
+            ExitStatus::Success);
   testing::expectFrames(path("out.yuv"), {{1, 4, 2}, {2, 0, 3}, {1, 1, 4}, {1, 2, 1}});
 }
 
@@ -111,8 +113,8 @@ TEST_F(RunAssemblyTest, ARangeStartingPastTheEndCopiesNothingOfIt) {
   const std::string a = path("a.yuv");
   EXPECT_EQ(assemble(a + " 0 1\n" + a + " 6 1\n"), ExitStatus::SourceTooShort);
   testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
-  EXPECT_EQ(captured_.text(), progressLine("  0", a, "  50") + closingLine(a) +
-                                  "Error: seek past end of file\n");
+  EXPECT_EQ(captured_.text(),
+            progressLine("  0", a, "  50") + closingLine(a) + "Error: seek past end of file\n");
 }
 
 class SourceVanishesTest : public RunAssemblyTest {

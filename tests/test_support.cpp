@@ -31,8 +31,8 @@ std::vector<unsigned char> patternFrame(int sourceId, std::int64_t frameIndex) {
   // every other frame and source.
   constexpr std::size_t block = 4096;
   for (std::size_t start = 0; start < frame.size(); start += block) {
-    const auto value =
-        static_cast<unsigned char>(sourceId * 59 + frameIndex * 13 + static_cast<std::int64_t>(start / block));
+    const auto value = static_cast<unsigned char>(sourceId * 59 + frameIndex * 13 +
+                                                  static_cast<std::int64_t>(start / block));
     std::memset(frame.data() + start, value, std::min(block, frame.size() - start));
   }
   std::snprintf(reinterpret_cast<char*>(frame.data()), 32, "source %d frame %lld", sourceId,
@@ -44,7 +44,8 @@ void writeSource(const std::string& path, int sourceId, int frames, int extraByt
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (int i = 0; i < frames; ++i) {
     const auto frame = patternFrame(sourceId, i);
-    out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    out.write(reinterpret_cast<const char*>(frame.data()),
+              static_cast<std::streamsize>(frame.size()));
   }
   const auto partial = patternFrame(sourceId, frames);
   out.write(reinterpret_cast<const char*>(partial.data()), extraBytes);

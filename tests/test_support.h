@@ -80,9 +80,9 @@ class CapturedConsole {
 
 /// The outcome of one run of the built tool.
 struct ToolRun {
-  int status = -1;     // exit status, or -1 when it did not exit normally
-  std::string out;     // everything on standard output
-  std::string err;     // everything on standard error
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;  // everything on standard output
+  std::string err;  // everything on standard error
 };
 
 /// A run of the built tool in `workDir`, started now and waited for by

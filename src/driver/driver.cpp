@@ -120,8 +120,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::WriteOrMemoryError;
   }
   const auto time1 = std::chrono::steady_clock::now();
-  printDoneLine(console,
-                std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());
+  printDoneLine(console, std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());
   return ExitStatus::Success;
 }
 

@@ -52,8 +52,7 @@ struct RunProgress {
 };
 
 ExitStatus copySplice(const EditInstruction& inst, OutputFile& pOutFile,
-                      std::span<unsigned char> frameBuf, RunProgress& progress,
-                      Console& console) {
+                      std::span<unsigned char> frameBuf, RunProgress& progress, Console& console) {
   const char* name = inst.sourceFileName.c_str();
   const OpenResult pSourceFile = openForReading(inst.sourceFileName);
   if (!pSourceFile.file.isOpen()) {
@@ -94,8 +93,7 @@ void printProgressLine(Console& console, std::int64_t frameIndex, std::int64_t n
                        std::int64_t totalFrames) {
   // Integer products, divided in single precision: for lists whose totals
   // fit in 32 bits these are the classic figures, and nothing overflows.
-  const float splicePercent =
-      static_cast<float>(frameIndex * 100) / static_cast<float>(numFr);
+  const float splicePercent = static_cast<float>(frameIndex * 100) / static_cast<float>(numFr);
   // Only a list edited between the two passes can copy frames it never
   // counted; 100 then stands in for a division by zero.
   const float totalPercent =

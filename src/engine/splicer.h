@@ -31,7 +31,7 @@ void printClosingLine(Console& console, const char* sourceFileName);
 /// WriteOrMemoryError (7).
 /// Frames written before a failure stay in the output.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
-                                     std::span<unsigned char> frameBuf,
-                                     std::int64_t totalFrames, Console& console);
+                                     std::span<unsigned char> frameBuf, std::int64_t totalFrames,
+                                     Console& console);
 
 }  // namespace tsa
