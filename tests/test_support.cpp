@@ -116,6 +116,8 @@ std::string CapturedConsole::text() {
   return std::string(buffer_, size_);
 }
 
+const char* toolPath() { return TSA_TOOL_PATH; }
+
 namespace {
 
 std::string readAll(int fd) {
@@ -141,7 +143,7 @@ ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::stri
     ADD_FAILURE() << "cannot set up the tool's streams: " << std::strerror(errno);
     return;
   }
-  std::vector<const char*> argv{TSA_TOOL_PATH};
+  std::vector<const char*> argv{toolPath()};
   for (const std::string& arg : args) {
     argv.push_back(arg.c_str());
   }

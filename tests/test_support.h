@@ -78,6 +78,9 @@ class CapturedConsole {
   Console console_;
 };
 
+/// The path of the built tool.
+[[nodiscard]] const char* toolPath();
+
 /// The outcome of one run of the built tool.
 struct ToolRun {
   int status = -1;  // exit status, or -1 when it did not exit normally

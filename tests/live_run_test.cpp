@@ -1,0 +1,207 @@
+// Runs of the built tool watched while they are going: on a terminal, and
+// two runs at once on one output.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "test_support.h"
+
+namespace tsa {
+namespace {
+
+using testing::closingLine;
+using testing::progressLine;
+
+// What a terminal shows for `text`: it turns every line end into CR LF.
+std::string onScreen(const std::string& text) {
+  std::string screen;
+  for (const char c : text) {
+    screen += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  return screen;
+}
+
+// The built tool on a pseudo-terminal, with `extraFd` handed to it as
+// descriptor 9.
+class TerminalRun {
+ public:
+  TerminalRun(const std::string& workDir, const std::vector<std::string>& args, int extraFd) {
+    std::vector<const char*> argv{testing::toolPath()};
+    for (const std::string& arg : args) {
+      argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
+    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      if (::chdir(workDir.c_str()) != 0 || ::dup2(extraFd, 9) != 9) {
+        ::_exit(127);
+      }
+      ::close_range(10, ~0U, 0);
+      ::execv(argv[0], const_cast<char* const*>(argv.data()));
+      ::_exit(127);
+    }
+  }
+  TerminalRun(const TerminalRun&) = delete;
+  TerminalRun& operator=(const TerminalRun&) = delete;
+  ~TerminalRun() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      (void)finish();
+    }
+    ::close(master_);
+  }
+
+  // Reads the screen until it holds `text`; false after 20 s without it.
+  bool waitFor(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (screen_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline || !readSome(200)) {
+        return screen_.find(text) != std::string::npos;
+      }
+    }
+    return true;
+  }
+
+  void type(const std::string& keys) {
+    ASSERT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // Reads the screen to its end and returns the exit status.
+  int finish() {
+    while (readSome(20000)) {
+    }
+    int waitStatus = 0;
+    ::waitpid(pid_, &waitStatus, 0);
+    pid_ = -1;
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+  }
+
+  [[nodiscard]] const std::string& screen() const { return screen_; }
+
+ private:
+  // Waits up to `millis` for output; false once the terminal has closed.
+  bool readSome(int millis) {
+    pollfd ready{master_, POLLIN, 0};
+    if (::poll(&ready, 1, millis) <= 0) {
+      return ready.revents == 0 && millis < 20000;
+    }
+    char chunk[4096];
+    const ssize_t got = ::read(master_, chunk, sizeof chunk);
+    if (got <= 0) {
+      return false;  // EIO: the tool has closed the terminal
+    }
+    screen_.append(chunk, static_cast<std::size_t>(got));
+    return true;
+  }
+
+  int pid_ = -1;
+  int master_ = -1;
+  std::string screen_;
+};
+
+// Reads exactly `bytes` from `fd`, or to its end.
+std::string readBytes(int fd, std::size_t bytes) {
+  std::string data(bytes, '\0');
+  std::size_t got = 0;
+  while (got < bytes) {
+    const ssize_t n = ::read(fd, data.data() + got, bytes - got);
+    if (n <= 0) {
+      break;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  data.resize(got);
+  return data;
+}
+
+std::string frameBytes(int sourceId, std::int64_t frameIndex) {
+  const auto frame = testing::patternFrame(sourceId, frameIndex);
+  return std::string(frame.begin(), frame.end());
+}
+
+class LiveRun : public testing::ScratchDirTest {};
+
+TEST_F(LiveRun, ATerminalSeesTheQuestionBeforeAnswerAndProgressAsItHappens) {
+  testing::writeSource(path("a.yuv"), 1, 4);
+  testing::writeText(path("list.txt"), "a.yuv 0 3\n");
+  // The output is a pipe that the test drains, so the run can be held in
+  // the middle of its second frame.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  TerminalRun run(dir_, {"list.txt", "/dev/fd/9"}, pipeFds[1]);
+  ::close(pipeFds[1]);
+
+  const std::string banner = "Corvane Test Set Assembler (10-24-2014)\n\n";
+  ASSERT_TRUE(run.waitFor(onScreen(banner) + "/dev/fd/9 exists. Overwrite? (y/n)?"))
+      << run.screen();
+  run.type("y\n");
+
+  // Once the first frame is through, its progress line shows while the run
+  // is still held in the second frame.
+  const std::string firstFrame = readBytes(pipeFds[0], static_cast<std::size_t>(frameSize));
+  EXPECT_TRUE(firstFrame == frameBytes(1, 0));
+  ASSERT_TRUE(run.waitFor(progressLine("  0", "a.yuv", "  33"))) << run.screen();
+  EXPECT_EQ(run.screen().find(progressLine(" 33", "a.yuv", "  67")), std::string::npos);
+
+  const std::string rest = readBytes(pipeFds[0], static_cast<std::size_t>(3 * frameSize));
+  ::close(pipeFds[0]);
+  EXPECT_EQ(run.finish(), 0);
+  EXPECT_TRUE(rest == frameBytes(1, 1) + frameBytes(1, 2));
+  EXPECT_EQ(run.screen(),
+            onScreen(banner) + "/dev/fd/9 exists. Overwrite? (y/n)?y\r\n" +
+                progressLine("  0", "a.yuv", "  33") + progressLine(" 33", "a.yuv", "  67") +
+                progressLine(" 67", "a.yuv", " 100") + onScreen(closingLine("a.yuv")) +
+                onScreen("Done! (elapsed time 0 seconds)\n"));
+}
+
+// True once some run holds `path` for writing.
+bool heldForWriting(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
+TEST_F(LiveRun, OfTwoRunsOnOneOutputOnlyOneWritesIt) {
+  // The first run's source is a pipe that the test feeds, so the first run
+  // holds its output until the test lets it go on.
+  ASSERT_EQ(::mkfifo(path("live.yuv").c_str(), 0644), 0);
+  const int feed = ::open(path("live.yuv").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(feed, 0);
+  testing::writeText(path("list.txt"), "live.yuv 0 2\n");
+
+  testing::ToolProcess first(dir_, {"list.txt", "out.yuv"}, "");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!heldForWriting(path("out.yuv")) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_TRUE(heldForWriting(path("out.yuv")));
+
+  const testing::ToolRun second = testing::runTool(dir_, {"list.txt", "out.yuv"}, "y\n");
+  EXPECT_EQ(second.status, 3);
+  EXPECT_EQ(second.out,
+            "Corvane Test Set Assembler (10-24-2014)\n\n"
+            "Output file \"out.yuv\" cannot be opened for writing\n");
+
+  const std::string frames = frameBytes(5, 0) + frameBytes(5, 1);
+  ASSERT_EQ(::write(feed, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+  ::close(feed);
+  const testing::ToolRun firstRun = first.finish();
+  EXPECT_EQ(firstRun.status, 0) << firstRun.out;
+  testing::expectFrames(path("out.yuv"), {{5, 0, 2}});
+}
+
+}  // namespace
+}  // namespace tsa
