@@ -165,9 +165,8 @@ TEST_F(EndToEnd, AnOutputThatCannotBeWrittenIsReported) {
   // list is open for reading, so writing it is refused and it stays intact.
   ASSERT_EQ(::link(path("list.txt").c_str(), path("hard-link.txt").c_str()), 0);
   for (const std::string name : {"list.txt", "hard-link.txt"}) {
-    expectFailure(
-        run({"list.txt", name}, "y\n"), 3,
-        banner + question(name) + "Output file \"" + name + "\" cannot be opened for writing\n");
+    const std::string refusal = "Output file \"" + name + "\" cannot be opened for writing\n";
+    expectFailure(run({"list.txt", name}, "y\n"), 3, banner + question(name) + refusal);
     EXPECT_EQ(readFile(path("list.txt")), listText);
   }
 }

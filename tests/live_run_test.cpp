@@ -1,14 +1,13 @@
 // Runs of the built tool watched while they are going: on a terminal, and
 // two runs at once on one output.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
@@ -71,7 +70,7 @@ class TerminalRun {
     return true;
   }
 
-  void type(const std::string& keys) {
+  void type(const std::string& keys) const {
     ASSERT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
@@ -125,7 +124,7 @@ std::string readBytes(int fd, std::size_t bytes) {
 
 std::string frameBytes(int sourceId, std::int64_t frameIndex) {
   const auto frame = testing::patternFrame(sourceId, frameIndex);
-  return std::string(frame.begin(), frame.end());
+  return {frame.begin(), frame.end()};
 }
 
 class LiveRun : public testing::ScratchDirTest {};

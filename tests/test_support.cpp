@@ -31,7 +31,7 @@ std::vector<unsigned char> patternFrame(int sourceId, std::int64_t frameIndex) {
   // every other frame and source.
   constexpr std::size_t block = 4096;
   for (std::size_t start = 0; start < frame.size(); start += block) {
-    const auto value = static_cast<unsigned char>(sourceId * 59 + frameIndex * 13 +
+    const auto value = static_cast<unsigned char>(std::int64_t{sourceId} * 59 + frameIndex * 13 +
                                                   static_cast<std::int64_t>(start / block));
     std::memset(frame.data() + start, value, std::min(block, frame.size() - start));
   }
@@ -113,7 +113,7 @@ CapturedConsole::~CapturedConsole() {
 
 std::string CapturedConsole::text() {
   std::fflush(stream_);
-  return std::string(buffer_, size_);
+  return {buffer_, size_};
 }
 
 const char* toolPath() { return TSA_TOOL_PATH; }
