@@ -9,10 +9,11 @@
 
 namespace {
 
-// One progress line into a buffered stream, as with stdout sent to a file.
-void progressLineBuffered(benchmark::State& state) {
+// One progress line: buffered, as with stdout sent to a file, or flushed
+// at once (one write each), as on a terminal.
+void progressLine(benchmark::State& state, tsa::Console::Flush flush) {
   std::FILE* sink = std::fopen("/dev/null", "w");
-  tsa::Console console(sink, tsa::Console::Flush::WhenAsked);
+  tsa::Console console(sink, flush);
   std::int64_t frame = 0;
   for (auto _ : state) {
     tsa::printProgressLine(console, frame % 150, 150, "/data/clips/park.yuv", frame, 370);
@@ -20,20 +21,8 @@ void progressLineBuffered(benchmark::State& state) {
   }
   std::fclose(sink);
 }
-BENCHMARK(progressLineBuffered);
-
-// One progress line flushed at once, as on a terminal (one write each).
-void progressLineFlushed(benchmark::State& state) {
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  tsa::Console console(sink, tsa::Console::Flush::EveryPrint);
-  std::int64_t frame = 0;
-  for (auto _ : state) {
-    tsa::printProgressLine(console, frame % 150, 150, "/data/clips/park.yuv", frame, 370);
-    ++frame;
-  }
-  std::fclose(sink);
-}
-BENCHMARK(progressLineFlushed);
+BENCHMARK_CAPTURE(progressLine, buffered, tsa::Console::Flush::WhenAsked);
+BENCHMARK_CAPTURE(progressLine, flushed, tsa::Console::Flush::EveryPrint);
 
 void parseLine(benchmark::State& state) {
   tsa::EditInstruction inst;
