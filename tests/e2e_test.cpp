@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "engine/file.h"
 #include "test_support.h"
@@ -181,6 +183,33 @@ TEST_F(EndToEnd, AnOutputAnotherRunIsWritingIsLeftAlone) {
   expectFailure(run({"list.txt", "out.yuv"}, "y\n"), 3,
                 banner + "Output file \"out.yuv\" cannot be opened for writing\n");
   EXPECT_EQ(readFile(path("out.yuv")), "still writing");
+}
+
+TEST_F(EndToEnd, ANamedPipeThatAnEncoderReadsCanBeTheOutput) {
+  writeText(path("list.txt"), listText);
+  ASSERT_EQ(::mkfifo(path("encoder.fifo").c_str(), 0644), 0);
+  // The encoder's end is open before the run starts, as an encoder waiting
+  // for its input holds it.
+  const int encoder = ::open(path("encoder.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(encoder, 0);
+  testing::ToolProcess tool(dir_, {"list.txt", "encoder.fifo"}, "y\n");
+
+  const std::size_t expected = 6 * static_cast<std::size_t>(frameSize);
+  std::string received;
+  std::vector<char> chunk(1 << 16);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (received.size() < expected && std::chrono::steady_clock::now() < deadline) {
+    const ssize_t got = ::read(encoder, chunk.data(), chunk.size());
+    if (got > 0) {
+      received.append(chunk.data(), static_cast<std::size_t>(got));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no writer or no data yet
+    }
+  }
+  ::close(encoder);
+  expectSuccess(tool.finish(), banner + question("encoder.fifo") + listOutput);
+  writeText(path("received.yuv"), received);
+  testing::expectFrames(path("received.yuv"), listFrames);
 }
 
 TEST_F(EndToEnd, AMalformedListLeavesAnEmptyOutput) {

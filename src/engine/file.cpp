@@ -48,8 +48,15 @@ OpenResult failed(int error) { return OpenResult{FileHandle(), error}; }
 }  // namespace
 
 OpenResult openForReading(const std::string& path) {
-  FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // Opened without waiting: opening a named pipe for reading would otherwise
+  // wait for a writer, and a pipe that an encoder reads the output from
+  // would hang the existence probe for good. Reads wait again afterwards.
+  FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!file.isOpen()) {
+    return failed(errno);
+  }
+  const int flags = ::fcntl(file.fd(), F_GETFL);
+  if (flags < 0 || ::fcntl(file.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     return failed(errno);
   }
   struct stat status {};
