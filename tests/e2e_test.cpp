@@ -163,6 +163,13 @@ TEST_F(EndToEnd, AnOutputThatCannotBeWrittenIsReported) {
   expectFailure(run({"list.txt", "no-folder/out.yuv"}), 3,
                 banner + "Output file \"no-folder/out.yuv\" cannot be opened for writing\n");
 
+  // Something that exists but cannot be read as a file is still asked about.
+  ASSERT_EQ(::mkdir(path("folder.yuv").c_str(), 0755), 0);
+  expectFailure(run({"list.txt", "folder.yuv"}, "n\n"), 10, banner + question("folder.yuv"));
+  expectFailure(run({"list.txt", "folder.yuv"}, "y\n"), 3,
+                banner + question("folder.yuv") +
+                    "Output file \"folder.yuv\" cannot be opened for writing\n");
+
   // The output names the edit list itself, directly or through a link: the
   // list is open for reading, so writing it is refused and it stays intact.
   ASSERT_EQ(::link(path("list.txt").c_str(), path("hard-link.txt").c_str()), 0);
