@@ -216,9 +216,16 @@ TEST_F(ScanEditListTest, LinesAndNamesOfAnyLengthAreReadWhole) {
   std::filesystem::create_directories(path(folders));
   const std::string longName = folders + "/" + std::string(100, 'n') + ".yuv";
   touch({longName});
-  EditListReader list = listOf(path(longName) + std::string(5000, ' ') + "0 1\n");
+  // A line longer than the blocks the list is read in, then many short ones
+  // that cross block boundaries anywhere.
+  std::string text = path(longName) + std::string(200000, ' ') + "0 1\n";
+  for (int i = 0; i < 20000; ++i) {
+    text += path(longName) + " 0 " + std::to_string(i % 3) + "\n";
+  }
+  EditListReader list = listOf(text);
   const ScanResult scan = scanEditList(list, captured_.console());
   EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
+  EXPECT_EQ(scan.totalFrames, 1 + 19999);
   EditInstruction inst;
   ASSERT_EQ(list.next(inst, captured_.console()), EditListReader::Next::Instruction);
   EXPECT_EQ(inst.sourceFileName, path(longName));

@@ -105,31 +105,48 @@ const char* describeBadLine(LineKind kind) {
   return "not an error";
 }
 
-bool EditListReader::load(FileHandle file, const std::string& path, Console& console) {
+bool EditListReader::load(FileHandle file, std::string path, Console& console) {
   pEditListFile_ = std::move(file);
+  path_ = std::move(path);
   text_.clear();
+  atEnd_ = false;
   rewind();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(pEditListFile_.fd(), chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      console.print("Error: cannot read edit list file \"%s\" (%s)\n", path.c_str(),
-                    std::strerror(errno));
-      return false;
-    }
-    if (got == 0) {
-      return true;
-    }
-    text_.append(chunk, static_cast<std::size_t>(got));
+  return readMore(console);
+}
+
+bool EditListReader::readMore(Console& console) {
+  constexpr std::size_t block = 65536;
+  const std::size_t oldSize = text_.size();
+  text_.resize(oldSize + block);
+  ssize_t got = 0;
+  do {
+    got = ::read(pEditListFile_.fd(), text_.data() + oldSize, block);
+  } while (got < 0 && errno == EINTR);
+  const int error = errno;
+  text_.resize(oldSize + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+  if (got < 0) {
+    console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
+                  std::strerror(error));
+    return false;
   }
+  atEnd_ = got == 0;
+  return true;
 }
 
 EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
-  while (position_ < text_.size()) {
-    const std::size_t lineEnd = std::min(text_.find('\n', position_), text_.size());
+  for (;;) {
+    std::size_t lineEnd = text_.find('\n', position_);
+    while (lineEnd == std::string::npos && !atEnd_) {
+      const std::size_t searched = text_.size();
+      if (!readMore(console)) {
+        return Next::Unreadable;
+      }
+      lineEnd = text_.find('\n', searched);
+    }
+    if (position_ >= text_.size()) {
+      return Next::End;
+    }
+    lineEnd = std::min(lineEnd, text_.size());
     std::string_view line(text_.data() + position_, lineEnd - position_);
     position_ = lineEnd + 1;
     ++lineNumber_;
@@ -145,7 +162,6 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
       return Next::BadLine;
     }
   }
-  return Next::End;
 }
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
@@ -157,8 +173,8 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
     if (next == EditListReader::Next::End) {
       break;
     }
-    if (next == EditListReader::Next::BadLine) {
-      return {ExitStatus::BadEditInstruction, 0};
+    if (next != EditListReader::Next::Instruction) {
+      return {EditListReader::failureStatus(next), 0};
     }
     result.totalFrames += inst.numFr;
     if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {

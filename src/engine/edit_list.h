@@ -35,21 +35,30 @@ enum class LineKind {
 /// The words that explain why a line of `kind` is rejected.
 [[nodiscard]] const char* describeBadLine(LineKind kind);
 
-/// The edit list of a run, read whole when it is opened and kept open (and
-/// so locked against writers) for the run. Both passes read its instructions
-/// through it, by the same rules, so the copy pass copies exactly what the
-/// pre-scan counted, and a list read from a pipe can be read twice.
+/// The edit list of a run, kept open (and so locked against writers) for the
+/// run. Its text is read as the pre-scan needs it and kept, so the copy pass
+/// walks exactly the lines the pre-scan checked, a list read from a pipe can
+/// be walked twice, and a video file given as the list by mistake fails at
+/// its first line instead of being read whole. Both passes read the
+/// instructions through it, by the same rules.
 class EditListReader {
  public:
   enum class Next {
     Instruction,  // `inst` holds the next instruction
     End,          // no more lines
     BadLine,      // a malformed line; the reason was printed
+    Unreadable,   // the list could not be read; the reason was printed
   };
 
-  /// Reads all of `file`, the edit list opened for reading from `path`.
-  /// Returns false after printing the reason when it cannot be read.
-  [[nodiscard]] bool load(FileHandle file, const std::string& path, Console& console);
+  /// The exit status for a walk that ended in BadLine or Unreadable.
+  [[nodiscard]] static ExitStatus failureStatus(Next next) {
+    return next == Next::BadLine ? ExitStatus::BadEditInstruction : ExitStatus::EditListNotFound;
+  }
+
+  /// Takes over `file`, the edit list opened for reading from `path`, and
+  /// reads its first block, so that a list that cannot be read at all is
+  /// reported before anything else happens. Returns false after printing why.
+  [[nodiscard]] bool load(FileHandle file, std::string path, Console& console);
 
   /// Reads the next instruction into `inst`, skipping blank lines. At a
   /// malformed line it prints the reason, with the line number, on `console`.
@@ -62,8 +71,14 @@ class EditListReader {
   }
 
  private:
+  /// Appends the next block of the file to the text; false after printing
+  /// why it could not be read.
+  [[nodiscard]] bool readMore(Console& console);
+
   FileHandle pEditListFile_;
+  std::string path_;
   std::string text_;
+  bool atEnd_ = false;
   std::size_t position_ = 0;
   std::int64_t lineNumber_ = 0;
 };

@@ -117,8 +117,8 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
     if (next == EditListReader::Next::End) {
       return ExitStatus::Success;
     }
-    if (next == EditListReader::Next::BadLine) {
-      return ExitStatus::BadEditInstruction;
+    if (next != EditListReader::Next::Instruction) {
+      return EditListReader::failureStatus(next);
     }
     if (const ExitStatus status = copySplice(inst, pOutFile, frameBuf, progress, console);
         status != ExitStatus::Success) {
