@@ -33,9 +33,6 @@ class FileHandle {
   /// Closes the descriptor; returns 0, or the errno of a failed close.
   [[nodiscard]] int close();
 
-  /// Gives up ownership and returns the descriptor.
-  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
-
  private:
   int fd_ = -1;
 };
@@ -63,8 +60,6 @@ class OutputFile {
  public:
   OutputFile(FileHandle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
 
-  [[nodiscard]] int fd() const { return file_.fd(); }
-
   /// Writes all of `bytes` at the current end; false after printing why not.
   [[nodiscard]] bool write(std::span<const unsigned char> bytes, Console& console);
 
@@ -72,10 +67,10 @@ class OutputFile {
   /// after printing why.
   [[nodiscard]] bool close(Console& console);
 
+ private:
   /// Prints the write-failure message for `error`.
   void reportWriteError(int error, Console& console) const;
 
- private:
   FileHandle file_;
   std::string path_;
 };
