@@ -264,6 +264,15 @@ TEST_F(EndToEnd, ARangePastTheEndOfItsSourceKeepsTheWholeFramesBeforeIt) {
   testing::expectFrames(path("out.yuv"), {{1, 7, 1}, {4, 1, 1}});
 }
 
+TEST_F(EndToEnd, ASourceThatFailsToReadIsNotTakenForAShortOne) {
+  // Reading a process's memory from its start fails with an I/O error.
+  writeText(path("list.txt"), "a.yuv 0 1\n/proc/self/mem 0 1\n");
+  expectFailure(run({"list.txt", "out.yuv"}), 6,
+                banner + progressLine("  0", "a.yuv", "  50") + closingLine("a.yuv") +
+                    "Error: cannot read input file \"/proc/self/mem\" (Input/output error)\n");
+  testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
+}
+
 TEST_F(EndToEnd, AFailedWriteIsReportedAndNotCalledDone) {
   writeText(path("list.txt"), listText);
   expectFailure(run({"list.txt", "/dev/full"}, "y\n"), 7,
