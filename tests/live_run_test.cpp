@@ -34,11 +34,7 @@ std::string onScreen(const std::string& text) {
 class TerminalRun {
  public:
   TerminalRun(const std::string& workDir, const std::vector<std::string>& args, int extraFd) {
-    std::vector<const char*> argv{testing::toolPath()};
-    for (const std::string& arg : args) {
-      argv.push_back(arg.c_str());
-    }
-    argv.push_back(nullptr);
+    const std::vector<const char*> argv = testing::toolArgv(args);
     pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
       if (::chdir(workDir.c_str()) != 0 || ::dup2(extraFd, 9) != 9) {

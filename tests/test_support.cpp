@@ -118,6 +118,15 @@ std::string CapturedConsole::text() {
 
 const char* toolPath() { return TSA_TOOL_PATH; }
 
+std::vector<const char*> toolArgv(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{toolPath()};
+  for (const std::string& arg : args) {
+    argv.push_back(arg.c_str());
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
 namespace {
 
 std::string readAll(int fd) {
@@ -143,11 +152,7 @@ ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::stri
     ADD_FAILURE() << "cannot set up the tool's streams: " << std::strerror(errno);
     return;
   }
-  std::vector<const char*> argv{toolPath()};
-  for (const std::string& arg : args) {
-    argv.push_back(arg.c_str());
-  }
-  argv.push_back(nullptr);
+  const std::vector<const char*> argv = toolArgv(args);
 
   pid_ = ::fork();
   if (pid_ == 0) {

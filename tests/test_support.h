@@ -81,6 +81,10 @@ class CapturedConsole {
 /// The path of the built tool.
 [[nodiscard]] const char* toolPath();
 
+/// The argument vector that runs the built tool with `args`, ending in null;
+/// it points into `args`, which must outlive it.
+[[nodiscard]] std::vector<const char*> toolArgv(const std::vector<std::string>& args);
+
 /// The outcome of one run of the built tool.
 struct ToolRun {
   int status = -1;  // exit status, or -1 when it did not exit normally
