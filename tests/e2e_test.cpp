@@ -101,11 +101,11 @@ TEST_F(EndToEnd, ReadsFramesBeyondFourGibibytes) {
   {
     OpenResult file = openForWriting(big);
     ASSERT_TRUE(file.file.isOpen());
-    ASSERT_EQ(::ftruncate(file.file.fd(), 1400 * frameSize), 0);
+    ASSERT_EQ(cutToLength(file.file, 1400 * frameSize), 0);
     for (std::int64_t frame : {1381, 1382, 1383}) {
       const auto bytes = testing::patternFrame(3, frame);
-      ASSERT_EQ(::pwrite(file.file.fd(), bytes.data(), bytes.size(), frame * frameSize),
-                static_cast<ssize_t>(bytes.size()));
+      ASSERT_EQ(seekTo(file.file, frame * frameSize), 0);
+      ASSERT_EQ(writeSome(file.file, bytes).bytes, bytes.size());
     }
   }
   writeText(path("list.txt"), "big.yuv 1382 2\n");
@@ -186,10 +186,15 @@ TEST_F(EndToEnd, AnOutputAnotherRunIsWritingIsLeftAlone) {
   // Held for writing the way a running assembly holds its output.
   OpenResult firstRun = openForWriting(path("out.yuv"));
   ASSERT_TRUE(firstRun.file.isOpen());
-  ASSERT_EQ(::write(firstRun.file.fd(), "still writing", 13), 13);
+  const std::string text = "still writing";
+  ASSERT_EQ(writeSome(firstRun.file, std::span(reinterpret_cast<const unsigned char*>(text.data()),
+                                               text.size()))
+                .bytes,
+            text.size());
+  const std::string before = readFile(path("out.yuv"));
   expectFailure(run({"list.txt", "out.yuv"}, "y\n"), 3,
                 banner + "Output file \"out.yuv\" cannot be opened for writing\n");
-  EXPECT_EQ(readFile(path("out.yuv")), "still writing");
+  EXPECT_EQ(readFile(path("out.yuv")), before);
 }
 
 TEST_F(EndToEnd, ANamedPipeThatAnEncoderReadsCanBeTheOutput) {
@@ -303,13 +308,19 @@ TEST_F(EndToEnd, ASourceThatCannotBeOpenedIsReportedBeforeAnyCopy) {
   EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
 }
 
-TEST_F(EndToEnd, AnOutputThatNamesASourceIsNeverReadWhileWritten) {
+TEST_F(EndToEnd, AnOutputThatNamesASourceIsRefusedAndTheSourceKept) {
   writeText(path("list.txt"), "a.yuv 0 1\nb.yuv 0 1\n");
   ASSERT_EQ(::symlink("b.yuv", path("b-link.yuv").c_str()), 0);
-  expectFailure(run({"list.txt", "b-link.yuv"}, "y\n"), 9,
-                banner + question("b-link.yuv") + "Input file \"b.yuv\" not found. Aborting.\n");
-  // The user agreed to replace it, so it is empty now, and not a copy of itself.
-  EXPECT_EQ(std::filesystem::file_size(path("b.yuv")), 0U);
+  ASSERT_EQ(::link(path("b.yuv").c_str(), path("b-hard.yuv").c_str()), 0);
+  const std::string source = readFile(path("b.yuv"));
+  // The same path, another spelling, a symbolic link, a hard link.
+  for (const std::string& name :
+       std::vector<std::string>{"b.yuv", "./b.yuv", "b-link.yuv", "b-hard.yuv", dir_ + "/b.yuv"}) {
+    expectFailure(run({"list.txt", name}, "y\n"), 3,
+                  banner + question(name) + "Output file \"" + name +
+                      "\" cannot be opened for writing\n");
+    EXPECT_TRUE(readFile(path("b.yuv")) == source) << name;
+  }
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ class RunAssemblyTest : public testing::ScratchDirTest {
     EXPECT_TRUE(list.load(std::move(listFile.file), path("list.txt"), captured_.console()));
     OpenResult outFile = openForWriting(path("out.yuv"));
     EXPECT_TRUE(outFile.file.isOpen());
-    OutputFile out(std::move(outFile.file), path("out.yuv"));
+    OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
     const ScanResult scan = scanEditList(list, captured_.console());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
     std::vector<unsigned char> frameBuf(static_cast<std::size_t>(frameSize));

@@ -1,9 +1,8 @@
 #include "driver/driver.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "engine/edit_list.h"
@@ -28,7 +27,7 @@ bool outputNeedsConsent(const std::string& outFile) {
   if (probe.file.isOpen()) {
     return true;
   }
-  return probe.error != EWOULDBLOCK && pathExists(outFile);
+  return !probe.heldElsewhere && pathExists(outFile);
 }
 
 // Asks the overwrite question and reads one line of answer; end of input or
@@ -36,11 +35,48 @@ bool outputNeedsConsent(const std::string& outFile) {
 bool askToOverwrite(const std::string& outFile, std::FILE* answers, Console& console) {
   console.print("%s exists. Overwrite? (y/n)?", outFile.c_str());
   console.flush();
-  char* raw = nullptr;
-  std::size_t capacity = 0;
-  const ssize_t length = ::getline(&raw, &capacity, answers);
-  const std::unique_ptr<char, decltype(&std::free)> answer(raw, &std::free);
-  return length > 0 && isConsent(std::string_view(answer.get(), static_cast<std::size_t>(length)));
+  std::string answer;
+  for (int c = std::fgetc(answers); c != EOF && c != '\n'; c = std::fgetc(answers)) {
+    answer += static_cast<char>(c);
+  }
+  return isConsent(answer);
+}
+
+// True when the output is a file that the run reads: the edit list, or a
+// source that the list names and that exists now, by whatever path or link.
+// Decided by identity alone, so it holds where locks do not. A device or a
+// pipe as output is never one of them.
+bool isReadByTheRun(const OpenResult& output, const FileIdentity& editList,
+                    EditListReader& pEditListFile) {
+  if (!output.regularFile) {
+    return false;
+  }
+  if (output.identity == editList) {
+    return true;
+  }
+  for (const std::string& name : pEditListFile.sourceNames()) {
+    if (identityOf(name) == output.identity) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Opens the output and makes it empty, unless it is a file the run reads.
+// Devices and pipes (/dev/null, a terminal) have no length to cut. An empty
+// file is left alone: on ext4, cutting a file to length 0 makes its close
+// wait for the data to reach the disk.
+std::optional<OutputFile> openOutput(const std::string& outFile, const FileIdentity& editList,
+                                     EditListReader& pEditListFile, Console& console) {
+  OpenResult output = openForWriting(outFile);
+  const bool usable = output.file.isOpen() && !isReadByTheRun(output, editList, pEditListFile) &&
+                      (!output.regularFile || output.size == 0 ||
+                       cutToLength(output.file, 0) == 0);
+  if (!usable) {
+    console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
+    return std::nullopt;
+  }
+  return OutputFile(std::move(output.file), outFile, output.regularFile);
 }
 
 }  // namespace
@@ -83,6 +119,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
     return ExitStatus::EditListNotFound;
   }
+  const FileIdentity editListIdentity = editList.identity;
   EditListReader pEditListFile;
   if (!pEditListFile.load(std::move(editList.file), editListFile, console)) {
     return ExitStatus::EditListNotFound;
@@ -92,12 +129,11 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {
     return ExitStatus::OverwriteDeclined;
   }
-  OpenResult output = openForWriting(outFile);
-  if (!output.file.isOpen()) {
-    console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
+  std::optional<OutputFile> pOutFile =
+      openOutput(outFile, editListIdentity, pEditListFile, console);
+  if (!pOutFile) {
     return ExitStatus::OutputNotWritable;
   }
-  OutputFile pOutFile(std::move(output.file), outFile);
 
   const auto time0 = std::chrono::steady_clock::now();
   const ScanResult scan = scanEditList(pEditListFile, console);
@@ -109,14 +145,14 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::WriteOrMemoryError;
   }
   const ExitStatus copied =
-      runAssembly(pEditListFile, pOutFile,
+      runAssembly(pEditListFile, *pOutFile,
                   std::span<unsigned char>(frameBuf.get(), static_cast<std::size_t>(frameSize)),
                   scan.totalFrames, console);
   if (copied != ExitStatus::Success) {
     return copied;
   }
   frameBuf.reset();
-  if (!pOutFile.close(console)) {
+  if (!pOutFile->close(console)) {
     return ExitStatus::WriteOrMemoryError;
   }
   const auto time1 = std::chrono::steady_clock::now();

@@ -1,14 +1,11 @@
 #include "engine/console.h"
 
-#include <unistd.h>
-
 #include <cstdarg>
 
 namespace tsa {
 
 Console Console::forStream(std::FILE* out) {
-  const bool terminal = ::isatty(::fileno(out)) == 1;
-  return Console(out, terminal ? Flush::EveryPrint : Flush::WhenAsked);
+  return Console(out, isTerminal(out) ? Flush::EveryPrint : Flush::WhenAsked);
 }
 
 void Console::print(const char* format, ...) {

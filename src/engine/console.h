@@ -30,4 +30,8 @@ class Console {
   Flush flush_;
 };
 
+/// True when `stream` shows on a terminal (a console window on Windows).
+/// Files, pipes and null devices are not terminals.
+[[nodiscard]] bool isTerminal(std::FILE* stream);
+
 }  // namespace tsa

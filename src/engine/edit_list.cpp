@@ -1,11 +1,6 @@
 #include "engine/edit_list.h"
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -110,48 +105,59 @@ bool EditListReader::load(FileHandle file, std::string path, Console& console) {
   path_ = std::move(path);
   text_.clear();
   atEnd_ = false;
+  readError_ = 0;
   rewind();
-  return readMore(console);
+  if (!readMore()) {
+    reportReadError(console);
+    return false;
+  }
+  return true;
 }
 
-bool EditListReader::readMore(Console& console) {
+void EditListReader::reportReadError(Console& console) const {
+  console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
+                describeError(readError_).c_str());
+}
+
+bool EditListReader::readMore() {
+  if (readError_ != 0) {
+    return false;
+  }
   constexpr std::size_t block = 65536;
   const std::size_t oldSize = text_.size();
   text_.resize(oldSize + block);
-  ssize_t got = 0;
-  do {
-    got = ::read(pEditListFile_.fd(), text_.data() + oldSize, block);
-  } while (got < 0 && errno == EINTR);
-  const int error = errno;
-  text_.resize(oldSize + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-  if (got < 0) {
-    console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
-                  std::strerror(error));
+  const Transfer got = readSome(
+      pEditListFile_, std::span<unsigned char>(reinterpret_cast<unsigned char*>(text_.data()) + oldSize, block));
+  text_.resize(oldSize + got.bytes);
+  readError_ = got.error;
+  atEnd_ = got.error == 0 && got.bytes == 0;
+  return got.error == 0;
+}
+
+bool EditListReader::nextLine(std::size_t& position, std::string_view& line) {
+  std::size_t lineEnd = text_.find('\n', position);
+  while (lineEnd == std::string::npos && !atEnd_) {
+    const std::size_t searched = text_.size();
+    if (!readMore()) {
+      return false;
+    }
+    lineEnd = text_.find('\n', searched);
+  }
+  if (position >= text_.size()) {
     return false;
   }
-  atEnd_ = got == 0;
+  lineEnd = std::min(lineEnd, text_.size());
+  line = std::string_view(text_.data() + position, lineEnd - position);
+  position = lineEnd + 1;
+  // A NUL byte ends the line, as it ends the scan of a C string.
+  line = line.substr(0, line.find('\0'));
   return true;
 }
 
 EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
-  for (;;) {
-    std::size_t lineEnd = text_.find('\n', position_);
-    while (lineEnd == std::string::npos && !atEnd_) {
-      const std::size_t searched = text_.size();
-      if (!readMore(console)) {
-        return Next::Unreadable;
-      }
-      lineEnd = text_.find('\n', searched);
-    }
-    if (position_ >= text_.size()) {
-      return Next::End;
-    }
-    lineEnd = std::min(lineEnd, text_.size());
-    std::string_view line(text_.data() + position_, lineEnd - position_);
-    position_ = lineEnd + 1;
+  std::string_view line;
+  while (nextLine(position_, line)) {
     ++lineNumber_;
-    // A NUL byte ends the line, as it ends the scan of a C string.
-    line = line.substr(0, line.find('\0'));
     const LineKind kind = parseEditInstruction(line, inst);
     if (kind == LineKind::Instruction) {
       return Next::Instruction;
@@ -162,6 +168,29 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
       return Next::BadLine;
     }
   }
+  if (readError_ != 0) {
+    reportReadError(console);
+    return Next::Unreadable;
+  }
+  return Next::End;
+}
+
+std::vector<std::string> EditListReader::sourceNames() {
+  std::vector<std::string> names;
+  std::size_t position = 0;
+  std::string_view line;
+  EditInstruction inst;
+  while (nextLine(position, line)) {
+    const LineKind kind = parseEditInstruction(line, inst);
+    if (kind != LineKind::Blank &&
+        std::find(names.begin(), names.end(), inst.sourceFileName) == names.end()) {
+      names.push_back(inst.sourceFileName);
+    }
+    if (kind != LineKind::Instruction && kind != LineKind::Blank) {
+      break;
+    }
+  }
+  return names;
 }
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {

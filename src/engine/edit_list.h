@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/file.h"
@@ -70,15 +71,31 @@ class EditListReader {
     lineNumber_ = 0;
   }
 
+  /// Every distinct source name that the list's lines give, in order of
+  /// first appearance, up to and including the first malformed line (the
+  /// walk of the list ends there) or a part that cannot be read. Prints
+  /// nothing: the pre-scan reports what is wrong with the list. Leaves the
+  /// list where it stood.
+  [[nodiscard]] std::vector<std::string> sourceNames();
+
  private:
-  /// Appends the next block of the file to the text; false after printing
-  /// why it could not be read.
-  [[nodiscard]] bool readMore(Console& console);
+  /// The line that starts at `position`, without its line end; false at the
+  /// end of the list or when it cannot be read (see readError_). Moves
+  /// `position` to the next line.
+  [[nodiscard]] bool nextLine(std::size_t& position, std::string_view& line);
+
+  /// Appends the next block of the file to the text; false when it cannot be
+  /// read.
+  [[nodiscard]] bool readMore();
+
+  /// Prints why the list could not be read.
+  void reportReadError(Console& console) const;
 
   FileHandle pEditListFile_;
   std::string path_;
   std::string text_;
   bool atEnd_ = false;
+  int readError_ = 0;  // once a read fails, every later walk stops there too
   std::size_t position_ = 0;
   std::int64_t lineNumber_ = 0;
 };

@@ -1,11 +1,5 @@
 #include "engine/splicer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace tsa {
 namespace {
 
@@ -13,20 +7,17 @@ enum class ReadOutcome { WholeFrame, RanOut, Failed };
 
 // Fills `frame` from the source's current position. A source that ends
 // first (a range past its end, or a last frame cut short) has run out.
-ReadOutcome readFrame(int fd, std::span<unsigned char> frame, int& error) {
+ReadOutcome readFrame(const FileHandle& source, std::span<unsigned char> frame, int& error) {
   while (!frame.empty()) {
-    const ssize_t got = ::read(fd, frame.data(), frame.size());
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      error = errno;
+    const Transfer got = readSome(source, frame);
+    if (got.error != 0) {
+      error = got.error;
       return ReadOutcome::Failed;
     }
-    if (got == 0) {
+    if (got.bytes == 0) {
       return ReadOutcome::RanOut;
     }
-    frame = frame.subspan(static_cast<std::size_t>(got));
+    frame = frame.subspan(got.bytes);
   }
   return ReadOutcome::WholeFrame;
 }
@@ -38,12 +29,8 @@ ExitStatus reportSeekPastEnd(Console& console) {
 
 // Moves a freshly opened source to its first wanted frame. A fresh open
 // already stands at frame 0, which is all a pipe can offer.
-bool seekToFrame(int fd, std::int32_t seekFr) {
-  if (seekFr == 0) {
-    return true;
-  }
-  const off_t offset = static_cast<off_t>(seekFr) * static_cast<off_t>(frameSize);
-  return ::lseek(fd, offset, SEEK_SET) == offset;
+bool seekToFrame(const FileHandle& source, std::int32_t seekFr) {
+  return seekFr == 0 || seekTo(source, std::int64_t{seekFr} * frameSize) == 0;
 }
 
 struct RunProgress {
@@ -59,20 +46,19 @@ ExitStatus copySplice(const EditInstruction& inst, OutputFile& pOutFile,
     console.print("Input file \"%s\" disappeared?\n", name);
     return ExitStatus::SourceDisappeared;
   }
-  const int fd = pSourceFile.file.fd();
-  if (!seekToFrame(fd, inst.seekFr)) {
+  if (!seekToFrame(pSourceFile.file, inst.seekFr)) {
     return reportSeekPastEnd(console);
   }
   for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
     int readError = 0;
-    switch (readFrame(fd, frameBuf, readError)) {
+    switch (readFrame(pSourceFile.file, frameBuf, readError)) {
       case ReadOutcome::WholeFrame:
         break;
       case ReadOutcome::RanOut:
         return reportSeekPastEnd(console);
       case ReadOutcome::Failed:
         console.print("Error: cannot read input file \"%s\" (%s)\n", name,
-                      std::strerror(readError));
+                      describeError(readError).c_str());
         return ExitStatus::SourceTooShort;
     }
     if (!pOutFile.write(frameBuf, console)) {

@@ -1,0 +1,10 @@
+// The console on POSIX systems.
+#include <unistd.h>
+
+#include "engine/console.h"
+
+namespace tsa {
+
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+}  // namespace tsa

@@ -1,0 +1,168 @@
+// The file layer on POSIX systems: descriptors, with advisory locks
+// (flock) for shared reading and exclusive writing.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/file.h"
+
+namespace tsa {
+namespace {
+
+int fdOf(const FileHandle& file) { return static_cast<int>(file.native()); }
+
+// Takes the advisory lock without waiting. A lock held elsewhere refuses the
+// open; a file system without locks is used unlocked, since refusing it
+// would make the tool unusable there (nothing of the tool's safety rests
+// on the lock alone).
+bool lockedElsewhere(int fd, int operation) {
+  if (::flock(fd, operation | LOCK_NB) == 0) {
+    return false;
+  }
+  return errno == EWOULDBLOCK || errno == EINTR;
+}
+
+OpenResult failed(int error) {
+  OpenResult result;
+  result.error = error;
+  return result;
+}
+
+OpenResult opened(int fd) {
+  OpenResult result;
+  result.file = FileHandle(fd);
+  return result;
+}
+
+OpenResult heldElsewhere() {
+  OpenResult result = failed(EWOULDBLOCK);
+  result.heldElsewhere = true;
+  return result;
+}
+
+// Fills in what the open file is; false with errno set when that fails.
+bool describeOpenFile(OpenResult& result, bool& directory) {
+  struct stat status {};
+  if (::fstat(fdOf(result.file), &status) != 0) {
+    return false;
+  }
+  directory = S_ISDIR(status.st_mode);
+  result.identity = {static_cast<std::uint64_t>(status.st_dev),
+                     static_cast<std::uint64_t>(status.st_ino)};
+  result.regularFile = S_ISREG(status.st_mode);
+  result.size = status.st_size;
+  return true;
+}
+
+}  // namespace
+
+int FileHandle::close() {
+  if (native_ == invalid) {
+    return 0;
+  }
+  // On Linux the descriptor is gone even when close reports an error, so it
+  // is never closed twice.
+  const int result = ::close(static_cast<int>(std::exchange(native_, invalid)));
+  return result == 0 ? 0 : errno;
+}
+
+OpenResult openForReading(const std::string& path) {
+  // Opened without waiting: opening a named pipe for reading would otherwise
+  // wait for a writer, and a pipe that an encoder reads the output from
+  // would hang the existence probe for good. Reads wait again afterwards.
+  OpenResult result = opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!result.file.isOpen()) {
+    return failed(errno);
+  }
+  const int fd = fdOf(result.file);
+  const int flags = ::fcntl(fd, F_GETFL);
+  bool directory = false;
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+      !describeOpenFile(result, directory)) {
+    return failed(errno);
+  }
+  if (directory) {
+    return failed(EISDIR);
+  }
+  if (lockedElsewhere(fd, LOCK_SH)) {
+    return heldElsewhere();
+  }
+  return result;
+}
+
+OpenResult openForWriting(const std::string& path) {
+  // No O_TRUNC: the file is cut only once it is ours alone and known not to
+  // be one the run reads.
+  OpenResult result = opened(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+  if (!result.file.isOpen()) {
+    return failed(errno);
+  }
+  if (lockedElsewhere(fdOf(result.file), LOCK_EX)) {
+    return heldElsewhere();
+  }
+  bool directory = false;
+  if (!describeOpenFile(result, directory)) {
+    return failed(errno);
+  }
+  return result;
+}
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                      static_cast<std::uint64_t>(status.st_ino)};
+}
+
+bool pathExists(const std::string& path) { return identityOf(path).has_value(); }
+
+std::string describeError(int error) { return std::strerror(error); }
+
+Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer) {
+  for (;;) {
+    const ssize_t got = ::read(fdOf(file), buffer.data(), buffer.size());
+    if (got >= 0) {
+      return {static_cast<std::size_t>(got), 0};
+    }
+    if (errno != EINTR) {
+      return {0, errno};
+    }
+  }
+}
+
+Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes) {
+  for (;;) {
+    const ssize_t written = ::write(fdOf(file), bytes.data(), bytes.size());
+    if (written > 0) {
+      return {static_cast<std::size_t>(written), 0};
+    }
+    // A write that takes nothing and names no error would loop forever.
+    if (written == 0) {
+      return {0, EIO};
+    }
+    if (errno != EINTR) {
+      return {0, errno};
+    }
+  }
+}
+
+int seekTo(const FileHandle& file, std::int64_t offset) {
+  const off_t target = static_cast<off_t>(offset);
+  const off_t reached = ::lseek(fdOf(file), target, SEEK_SET);
+  if (reached == target) {
+    return 0;
+  }
+  return reached < 0 ? errno : EINVAL;
+}
+
+int cutToLength(const FileHandle& file, std::int64_t length) {
+  return ::ftruncate(fdOf(file), static_cast<off_t>(length)) == 0 ? 0 : errno;
+}
+
+}  // namespace tsa
