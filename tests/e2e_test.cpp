@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <regex>
@@ -170,13 +171,21 @@ TEST_F(EndToEnd, AnOutputThatCannotBeWrittenIsReported) {
                 banner + question("folder.yuv") +
                     "Output file \"folder.yuv\" cannot be opened for writing\n");
 
-  // The output names the edit list itself, directly or through a link: the
-  // list is open for reading, so writing it is refused and it stays intact.
+  // The output names the edit list itself, directly or through a link: it
+  // is refused and the list stays intact, also where there are no locks.
   ASSERT_EQ(::link(path("list.txt").c_str(), path("hard-link.txt").c_str()), 0);
+  std::vector<std::vector<std::string>> environments = {{}};
+  if (!testing::faultLibrary().empty()) {
+    environments.push_back(
+        {"LD_PRELOAD=" + testing::faultLibrary(), "TSA_FAULT=flock:0:" + std::to_string(ENOLCK)});
+  }
   for (const std::string name : {"list.txt", "hard-link.txt"}) {
-    const std::string refusal = "Output file \"" + name + "\" cannot be opened for writing\n";
-    expectFailure(run({"list.txt", name}, "y\n"), 3, banner + question(name) + refusal);
-    EXPECT_EQ(readFile(path("list.txt")), listText);
+    for (const auto& environment : environments) {
+      const std::string refusal = "Output file \"" + name + "\" cannot be opened for writing\n";
+      expectFailure(runTool(dir_, {"list.txt", name}, "y\n", environment), 3,
+                    banner + question(name) + refusal);
+      EXPECT_EQ(readFile(path("list.txt")), listText);
+    }
   }
 }
 
@@ -187,8 +196,8 @@ TEST_F(EndToEnd, AnOutputAnotherRunIsWritingIsLeftAlone) {
   OpenResult firstRun = openForWriting(path("out.yuv"));
   ASSERT_TRUE(firstRun.file.isOpen());
   const std::string text = "still writing";
-  ASSERT_EQ(writeSome(firstRun.file, std::span(reinterpret_cast<const unsigned char*>(text.data()),
-                                               text.size()))
+  ASSERT_EQ(writeSome(firstRun.file,
+                      std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()))
                 .bytes,
             text.size());
   const std::string before = readFile(path("out.yuv"));
@@ -316,9 +325,9 @@ TEST_F(EndToEnd, AnOutputThatNamesASourceIsRefusedAndTheSourceKept) {
   // The same path, another spelling, a symbolic link, a hard link.
   for (const std::string& name :
        std::vector<std::string>{"b.yuv", "./b.yuv", "b-link.yuv", "b-hard.yuv", dir_ + "/b.yuv"}) {
-    expectFailure(run({"list.txt", name}, "y\n"), 3,
-                  banner + question(name) + "Output file \"" + name +
-                      "\" cannot be opened for writing\n");
+    expectFailure(
+        run({"list.txt", name}, "y\n"), 3,
+        banner + question(name) + "Output file \"" + name + "\" cannot be opened for writing\n");
     EXPECT_TRUE(readFile(path("b.yuv")) == source) << name;
   }
 }

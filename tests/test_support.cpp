@@ -142,7 +142,8 @@ std::string readAll(int fd) {
 }  // namespace
 
 ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::string>& args,
-                         const std::string& input, int extraFd, int extraFdNumber) {
+                         const std::string& input, int extraFd, int extraFdNumber,
+                         const std::vector<std::string>& environment) {
   // A tool that ends before reading its input must not kill the test.
   std::signal(SIGPIPE, SIG_IGN);
   outFd_ = ::memfd_create("tool-stdout", MFD_CLOEXEC);
@@ -158,6 +159,9 @@ ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::stri
   if (pid_ == 0) {
     if (::chdir(workDir.c_str()) != 0) {
       ::_exit(127);
+    }
+    for (const std::string& setting : environment) {
+      ::putenv(const_cast<char*>(setting.c_str()));
     }
     ::dup2(inPipe[0], 0);
     ::dup2(outFd_, 1);
@@ -202,8 +206,10 @@ ToolRun ToolProcess::finish() {
 }
 
 ToolRun runTool(const std::string& workDir, const std::vector<std::string>& args,
-                const std::string& input) {
-  return ToolProcess(workDir, args, input).finish();
+                const std::string& input, const std::vector<std::string>& environment) {
+  return ToolProcess(workDir, args, input, -1, -1, environment).finish();
 }
+
+std::string faultLibrary() { return TSA_FAULT_LIBRARY; }
 
 }  // namespace tsa::testing

@@ -95,10 +95,12 @@ struct ToolRun {
 /// A run of the built tool in `workDir`, started now and waited for by
 /// finish(). `input` is all of its standard input. An `extraFd` is handed to
 /// the tool as descriptor `extraFdNumber` (to reach it as /dev/fd/N).
+/// `environment` adds NAME=VALUE settings to the tool's environment.
 class ToolProcess {
  public:
   ToolProcess(const std::string& workDir, const std::vector<std::string>& args,
-              const std::string& input, int extraFd = -1, int extraFdNumber = -1);
+              const std::string& input, int extraFd = -1, int extraFdNumber = -1,
+              const std::vector<std::string>& environment = {});
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
   ~ToolProcess();
@@ -113,6 +115,11 @@ class ToolProcess {
 
 /// Runs the built tool to its end.
 [[nodiscard]] ToolRun runTool(const std::string& workDir, const std::vector<std::string>& args,
-                              const std::string& input = "");
+                              const std::string& input = "",
+                              const std::vector<std::string>& environment = {});
+
+/// The library that makes the tool's system calls fail (see
+/// fault_injection.cpp), or empty where it cannot be preloaded.
+[[nodiscard]] std::string faultLibrary();
 
 }  // namespace tsa::testing

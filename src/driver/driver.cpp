@@ -70,8 +70,7 @@ std::optional<OutputFile> openOutput(const std::string& outFile, const FileIdent
                                      EditListReader& pEditListFile, Console& console) {
   OpenResult output = openForWriting(outFile);
   const bool usable = output.file.isOpen() && !isReadByTheRun(output, editList, pEditListFile) &&
-                      (!output.regularFile || output.size == 0 ||
-                       cutToLength(output.file, 0) == 0);
+                      (!output.regularFile || output.size == 0 || cutToLength(output.file, 0) == 0);
   if (!usable) {
     console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
     return std::nullopt;

@@ -127,7 +127,8 @@ bool EditListReader::readMore() {
   const std::size_t oldSize = text_.size();
   text_.resize(oldSize + block);
   const Transfer got = readSome(
-      pEditListFile_, std::span<unsigned char>(reinterpret_cast<unsigned char*>(text_.data()) + oldSize, block));
+      pEditListFile_,
+      std::span<unsigned char>(reinterpret_cast<unsigned char*>(text_.data()) + oldSize, block));
   text_.resize(oldSize + got.bytes);
   readError_ = got.error;
   atEnd_ = got.error == 0 && got.bytes == 0;

@@ -1,0 +1,210 @@
+// A library preloaded into the tool (LD_PRELOAD) that makes one of the
+// system calls the tool makes fail, as a full disk, a failing drive or a
+// file system without locks would.
+//
+//   TSA_FAULT=CALL:N:ERRNO   the N-th call of CALL fails with errno ERRNO
+//   TSA_FAULT=CALL:0:ERRNO   every call of CALL fails
+//   TSA_FAULT=write:N:half   the N-th write takes half its bytes and the
+//                            next one fails with ENOSPC
+//   TSA_FAULT_COUNTS=PATH    at exit, writes "CALL COUNT" lines to PATH
+//
+// CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
+// close; the 64-bit names count as the same call.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+enum Call { Open, Read, Write, Lseek, Fstat, Ftruncate, Flock, Fcntl, Close, CallCount };
+constexpr std::array<const char*, CallCount> callNames = {
+    "open", "read", "write", "lseek", "fstat", "ftruncate", "flock", "fcntl", "close"};
+
+struct Plan {
+  int call = -1;
+  long nth = -1;  // 0: every call
+  int error = 0;
+  bool halfWrite = false;
+};
+
+std::array<long, CallCount> counts{};
+bool failNextWrite = false;
+
+Plan readPlan() {
+  Plan plan;
+  const char* text = std::getenv("TSA_FAULT");
+  if (text == nullptr) {
+    return plan;
+  }
+  const std::string_view spec(text);
+  const auto first = spec.find(':');
+  const auto second = spec.find(':', first + 1);
+  for (int call = 0; call < CallCount; ++call) {
+    if (spec.substr(0, first) == callNames[call]) {
+      plan.call = call;
+    }
+  }
+  plan.nth = std::strtol(text + first + 1, nullptr, 10);
+  plan.halfWrite = spec.substr(second + 1) == "half";
+  plan.error = plan.halfWrite ? ENOSPC : std::atoi(text + second + 1);
+  return plan;
+}
+
+const Plan plan = readPlan();
+
+// Counts a call; true when it is the one to fail.
+bool strikes(Call call) {
+  ++counts[call];
+  return plan.call == call && !plan.halfWrite && (plan.nth == 0 || plan.nth == counts[call]);
+}
+
+template <typename Function>
+Function real(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+struct CountsAtExit {
+  ~CountsAtExit() {
+    const char* path = std::getenv("TSA_FAULT_COUNTS");
+    if (path == nullptr) {
+      return;
+    }
+    if (std::FILE* out = std::fopen(path, "w")) {
+      for (int call = 0; call < CallCount; ++call) {
+        std::fprintf(out, "%s %ld\n", callNames[call], counts[call]);
+      }
+      std::fclose(out);
+    }
+  }
+} countsAtExit;
+
+int openWith(const char* name, const char* path, int flags, mode_t mode) {
+  if (strikes(Open)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+}
+
+off_t seekWith(const char* name, int fd, off_t offset, int whence) {
+  if (strikes(Lseek)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<off_t (*)(int, off_t, int)>(name)(fd, offset, whence);
+}
+
+int fcntlWith(const char* name, int fd, int command, void* argument) {
+  if (strikes(Fcntl)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(int, int, ...)>(name)(fd, command, argument);
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const auto mode = static_cast<mode_t>(va_arg(args, int));
+  va_end(args);
+  return openWith("open", path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const auto mode = static_cast<mode_t>(va_arg(args, int));
+  va_end(args);
+  return openWith("open64", path, flags, mode);
+}
+
+ssize_t read(int fd, void* buffer, size_t count) {
+  if (strikes(Read)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+}
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+  const bool fail = strikes(Write) || failNextWrite;
+  if (fail) {
+    failNextWrite = false;
+    errno = plan.error;
+    return -1;
+  }
+  if (plan.halfWrite && plan.call == Write && plan.nth == counts[Write] && count > 1) {
+    failNextWrite = true;
+    count /= 2;
+  }
+  return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buffer, count);
+}
+
+off_t lseek(int fd, off_t offset, int whence) { return seekWith("lseek", fd, offset, whence); }
+off_t lseek64(int fd, off_t offset, int whence) { return seekWith("lseek64", fd, offset, whence); }
+
+int fstat(int fd, struct stat* status) {
+  if (strikes(Fstat)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(int, struct stat*)>("fstat")(fd, status);
+}
+
+int ftruncate(int fd, off_t length) {
+  if (strikes(Ftruncate)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(int, off_t)>("ftruncate")(fd, length);
+}
+
+int flock(int fd, int operation) {
+  if (strikes(Flock)) {
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(int, int)>("flock")(fd, operation);
+}
+
+int fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  return fcntlWith("fcntl", fd, command, argument);
+}
+
+int fcntl64(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  return fcntlWith("fcntl64", fd, command, argument);
+}
+
+int close(int fd) {
+  if (strikes(Close)) {
+    // The descriptor is gone even when close reports an error.
+    real<int (*)(int)>("close")(fd);
+    errno = plan.error;
+    return -1;
+  }
+  return real<int (*)(int)>("close")(fd);
+}
+
+}  // extern "C"
