@@ -114,6 +114,8 @@ int fcntlWith(const char* name, int fd, int command, void* argument) {
 
 }  // namespace
 
+// The names of the parameters are this file's own, not the C library's.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
 
 int open(const char* path, int flags, ...) {
@@ -208,3 +210,4 @@ int close(int fd) {
 }
 
 }  // extern "C"
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)

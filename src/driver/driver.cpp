@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <optional>
@@ -54,12 +55,9 @@ bool isReadByTheRun(const OpenResult& output, const FileIdentity& editList,
   if (output.identity == editList) {
     return true;
   }
-  for (const std::string& name : pEditListFile.sourceNames()) {
-    if (identityOf(name) == output.identity) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(pEditListFile.sourceNames(), [&](const std::string& name) {
+    return identityOf(name) == output.identity;
+  });
 }
 
 // Opens the output and makes it empty, unless it is a file the run reads.

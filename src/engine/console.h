@@ -3,6 +3,17 @@
 
 #include <cstdio>
 
+// Lets the compiler check print's arguments against its format.
+#if defined(__MINGW32__)
+#define TSA_PRINTF_FORMAT(formatIndex, firstArgument) \
+  __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#elif defined(__GNUC__)
+#define TSA_PRINTF_FORMAT(formatIndex, firstArgument) \
+  __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define TSA_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
 namespace tsa {
 
 /// Where the tool talks to its user: standard output in the program, a
@@ -20,7 +31,7 @@ class Console {
   static Console forStream(std::FILE* out);
 
   /// Prints a printf-style message.
-  void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void print(const char* format, ...) TSA_PRINTF_FORMAT(2, 3);
 
   /// Pushes everything printed so far out (before reading input, at the end).
   void flush() { std::fflush(out_); }
@@ -33,5 +44,9 @@ class Console {
 /// True when `stream` shows on a terminal (a console window on Windows).
 /// Files, pipes and null devices are not terminals.
 [[nodiscard]] bool isTerminal(std::FILE* stream);
+
+/// Sets standard input and output to carry bytes unchanged (no line-end
+/// translation) before the first print.
+void prepareStandardStreams();
 
 }  // namespace tsa

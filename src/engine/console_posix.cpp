@@ -7,4 +7,8 @@ namespace tsa {
 
 bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
+void prepareStandardStreams() {
+  // Standard streams already carry bytes as they are.
+}
+
 }  // namespace tsa

@@ -153,7 +153,7 @@ Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes)
 }
 
 int seekTo(const FileHandle& file, std::int64_t offset) {
-  const off_t target = static_cast<off_t>(offset);
+  const auto target = static_cast<off_t>(offset);
   const off_t reached = ::lseek(fdOf(file), target, SEEK_SET);
   if (reached == target) {
     return 0;

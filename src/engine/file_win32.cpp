@@ -1,0 +1,143 @@
+// The file layer on Windows: handles with share modes for shared reading
+// and exclusive writing, wide-character paths underneath UTF-8 names.
+#include <windows.h>
+
+#include "engine/file.h"
+#include "engine/text_win32.h"
+
+namespace tsa {
+namespace {
+
+HANDLE handleOf(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
+
+FileHandle::Native nativeOf(HANDLE handle) { return reinterpret_cast<FileHandle::Native>(handle); }
+
+int lastError() { return static_cast<int>(::GetLastError()); }
+
+OpenResult failed(int error) {
+  OpenResult result;
+  result.error = error;
+  result.heldElsewhere = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  return result;
+}
+
+FileIdentity identityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}};
+}
+
+// Opens `path` with `access` and `share`, and fills in what the file is.
+OpenResult openWith(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+  OpenResult result;
+  result.file = FileHandle(nativeOf(::CreateFileW(systemPath(path).c_str(), access, share, nullptr,
+                                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (!result.file.isOpen()) {
+    return failed(lastError());
+  }
+  const HANDLE handle = handleOf(result.file);
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    return result;  // a console, NUL or a pipe: no identity, no length
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  LARGE_INTEGER size{};
+  if (::GetFileInformationByHandle(handle, &info) == 0 || ::GetFileSizeEx(handle, &size) == 0) {
+    return failed(lastError());
+  }
+  result.identity = identityFrom(info);
+  result.regularFile = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  result.size = size.QuadPart;
+  return result;
+}
+
+}  // namespace
+
+int FileHandle::close() {
+  if (native_ == invalid) {
+    return 0;
+  }
+  const HANDLE handle = reinterpret_cast<HANDLE>(std::exchange(native_, invalid));
+  return ::CloseHandle(handle) != 0 ? 0 : lastError();
+}
+
+OpenResult openForReading(const std::string& path) {
+  // Others may read too, but nobody may write while the run reads. A
+  // directory cannot be opened this way at all.
+  return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
+OpenResult openForWriting(const std::string& path) {
+  // No sharing at all, and nothing cut: see cutToLength.
+  return openWith(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+}
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+  // No access asked and every sharing allowed: this only looks at the file,
+  // whoever holds it, and follows links to the file they name.
+  const FileHandle file(nativeOf(::CreateFileW(
+      systemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.isOpen() || ::GetFileInformationByHandle(handleOf(file), &info) == 0) {
+    return std::nullopt;
+  }
+  return identityFrom(info);
+}
+
+bool pathExists(const std::string& path) {
+  return ::GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string describeError(int error) {
+  wchar_t* text = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  if (length == 0 || text == nullptr) {
+    return "error " + std::to_string(error);
+  }
+  std::wstring words(text, length);
+  ::LocalFree(text);
+  // The system's text ends in a line end (and sometimes a blank).
+  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
+    words.pop_back();
+  }
+  return utf8FromWide(words);
+}
+
+Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer) {
+  DWORD got = 0;
+  const auto wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1U << 30));
+  if (::ReadFile(handleOf(file), buffer.data(), wanted, &got, nullptr) != 0) {
+    return {got, 0};
+  }
+  const int error = lastError();
+  // A pipe whose writer has gone has simply ended.
+  return error == ERROR_BROKEN_PIPE ? Transfer{0, 0} : Transfer{0, error};
+}
+
+Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes) {
+  DWORD written = 0;
+  const auto wanted = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1U << 30));
+  if (::WriteFile(handleOf(file), bytes.data(), wanted, &written, nullptr) == 0) {
+    return {0, lastError()};
+  }
+  // A write that takes nothing and names no error would loop forever.
+  return written > 0 ? Transfer{written, 0} : Transfer{0, ERROR_WRITE_FAULT};
+}
+
+int seekTo(const FileHandle& file, std::int64_t offset) {
+  LARGE_INTEGER target{};
+  target.QuadPart = offset;
+  return ::SetFilePointerEx(handleOf(file), target, nullptr, FILE_BEGIN) != 0 ? 0 : lastError();
+}
+
+int cutToLength(const FileHandle& file, std::int64_t length) {
+  // Sets the end without moving the position.
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = length;
+  return ::SetFileInformationByHandle(handleOf(file), FileEndOfFileInfo, &end, sizeof end) != 0
+             ? 0
+             : lastError();
+}
+
+}  // namespace tsa
