@@ -1,7 +1,6 @@
 #include "engine/edit_list.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -151,6 +150,9 @@ TEST_F(ScanEditListTest, AcceptsThirteenDistinctSourcesAndRejectsAFourteenth) {
 
 TEST_F(ScanEditListTest, NamesAreComparedByteForByte) {
   touch({"clip.yuv"});
+  if (std::filesystem::exists(path("CLIP.yuv"))) {
+    GTEST_SKIP() << "this file system ignores the case of names";
+  }
   // The same file written two ways is two names; the second cannot be opened
   // here (no such name in upper case), which proves both were checked.
   EditListReader list = listOf(path("clip.yuv") + " 0 1\n" + path("CLIP.yuv") + " 0 1\n");
@@ -167,7 +169,7 @@ TEST_F(ScanEditListTest, ReportsTheFirstMissingSourceInListOrder) {
 }
 
 TEST_F(ScanEditListTest, DirectoriesAndFilesBeingWrittenCannotBeSources) {
-  ASSERT_EQ(::mkdir(path("folder").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(path("folder")));
   {
     EditListReader list = listOf(path("folder") + " 0 1\n");
     EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);

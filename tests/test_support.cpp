@@ -1,28 +1,33 @@
 #include "test_support.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace tsa::testing {
 
+std::filesystem::path fsPath(const std::string& path) {
+  return {std::u8string(path.begin(), path.end())};
+}
+
 void ScratchDirTest::SetUp() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tsa-test-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-  dir_ = pattern;
+  std::random_device random;
+  for (int tries = 0; tries < 100 && dir_.empty(); ++tries) {
+    const auto candidate =
+        std::filesystem::temp_directory_path() / ("tsa-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      dir_ = candidate.generic_string();
+    }
+  }
+  ASSERT_FALSE(dir_.empty()) << "no scratch folder";
 }
 
 void ScratchDirTest::TearDown() {
   std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+  std::filesystem::remove_all(fsPath(dir_), ignored);
 }
 
 std::vector<unsigned char> patternFrame(int sourceId, std::int64_t frameIndex) {
@@ -41,7 +46,7 @@ std::vector<unsigned char> patternFrame(int sourceId, std::int64_t frameIndex) {
 }
 
 void writeSource(const std::string& path, int sourceId, int frames, int extraBytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
   for (int i = 0; i < frames; ++i) {
     const auto frame = patternFrame(sourceId, i);
     out.write(reinterpret_cast<const char*>(frame.data()),
@@ -53,13 +58,13 @@ void writeSource(const std::string& path, int sourceId, int frames, int extraByt
 }
 
 void writeText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
   out << text;
   ASSERT_TRUE(out.good()) << path;
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fsPath(path), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
@@ -71,11 +76,11 @@ void expectFrames(const std::string& path, const std::vector<Splice>& splices) {
     expectedFrames += splice.frames;
   }
   std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
+  const auto size = std::filesystem::file_size(fsPath(path), error);
   ASSERT_FALSE(error) << path << ": " << error.message();
   ASSERT_EQ(size, static_cast<std::uintmax_t>(expectedFrames * frameSize)) << path;
 
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fsPath(path), std::ios::binary);
   std::vector<unsigned char> frame(static_cast<std::size_t>(frameSize));
   std::int64_t outputFrame = 0;
   for (const Splice& splice : splices) {
@@ -104,19 +109,26 @@ std::string closingLine(const std::string& name) {
 }
 
 CapturedConsole::CapturedConsole()
-    : stream_(::open_memstream(&buffer_, &size_)), console_(stream_, Console::Flush::WhenAsked) {}
+    : stream_(std::tmpfile()), console_(stream_, Console::Flush::WhenAsked) {}
 
-CapturedConsole::~CapturedConsole() {
-  std::fclose(stream_);
-  std::free(buffer_);
-}
+CapturedConsole::~CapturedConsole() { std::fclose(stream_); }
 
 std::string CapturedConsole::text() {
   std::fflush(stream_);
-  return {buffer_, size_};
+  const long end = std::ftell(stream_);
+  std::string text(static_cast<std::size_t>(end), '\0');
+  std::rewind(stream_);
+  const std::size_t got = std::fread(text.data(), 1, text.size(), stream_);
+  text.resize(got);
+  std::fseek(stream_, 0, SEEK_END);
+  return text;
 }
 
-const char* toolPath() { return TSA_TOOL_PATH; }
+const char* toolPath() {
+  // Made absolute once, before any run works in another folder.
+  static const std::string tool = std::filesystem::absolute(TSA_TOOL_PATH).string();
+  return tool.c_str();
+}
 
 std::vector<const char*> toolArgv(const std::vector<std::string>& args) {
   std::vector<const char*> argv{toolPath()};
@@ -125,84 +137,6 @@ std::vector<const char*> toolArgv(const std::vector<std::string>& args) {
   }
   argv.push_back(nullptr);
   return argv;
-}
-
-namespace {
-
-std::string readAll(int fd) {
-  std::string text;
-  ::lseek(fd, 0, SEEK_SET);
-  char chunk[65536];
-  for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
-  return text;
-}
-
-}  // namespace
-
-ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::string>& args,
-                         const std::string& input, int extraFd, int extraFdNumber,
-                         const std::vector<std::string>& environment) {
-  // A tool that ends before reading its input must not kill the test.
-  std::signal(SIGPIPE, SIG_IGN);
-  outFd_ = ::memfd_create("tool-stdout", MFD_CLOEXEC);
-  errFd_ = ::memfd_create("tool-stderr", MFD_CLOEXEC);
-  int inPipe[2];
-  if (outFd_ < 0 || errFd_ < 0 || ::pipe(inPipe) != 0) {
-    ADD_FAILURE() << "cannot set up the tool's streams: " << std::strerror(errno);
-    return;
-  }
-  const std::vector<const char*> argv = toolArgv(args);
-
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    if (::chdir(workDir.c_str()) != 0) {
-      ::_exit(127);
-    }
-    for (const std::string& setting : environment) {
-      ::putenv(const_cast<char*>(setting.c_str()));
-    }
-    ::dup2(inPipe[0], 0);
-    ::dup2(outFd_, 1);
-    ::dup2(errFd_, 2);
-    if (extraFd >= 0) {
-      ::dup2(extraFd, extraFdNumber);
-      ::close_range(3, static_cast<unsigned>(extraFdNumber) - 1, 0);
-      ::close_range(static_cast<unsigned>(extraFdNumber) + 1, ~0U, 0);
-    } else {
-      ::close_range(3, ~0U, 0);
-    }
-    ::execv(argv[0], const_cast<char* const*>(argv.data()));
-    ::_exit(127);
-  }
-  ::close(inPipe[0]);
-  if (!input.empty() && ::write(inPipe[1], input.data(), input.size()) < 0) {
-    // The tool ended without reading; its status tells the rest.
-  }
-  ::close(inPipe[1]);
-}
-
-ToolProcess::~ToolProcess() {
-  if (pid_ > 0) {
-    (void)finish();
-  }
-  ::close(outFd_);
-  ::close(errFd_);
-}
-
-ToolRun ToolProcess::finish() {
-  ToolRun run;
-  if (pid_ <= 0) {
-    return run;
-  }
-  int waitStatus = 0;
-  ::waitpid(pid_, &waitStatus, 0);
-  pid_ = -1;
-  run.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-  run.out = readAll(outFd_);
-  run.err = readAll(errFd_);
-  return run;
 }
 
 ToolRun runTool(const std::string& workDir, const std::vector<std::string>& args,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ class ScratchDirTest : public ::testing::Test {
 
   std::string dir_;
 };
+
+/// `path` (UTF-8, as the tool takes names) as a path of the file system.
+[[nodiscard]] std::filesystem::path fsPath(const std::string& path);
 
 /// One frame whose every byte depends on its source and frame number, so a
 /// frame read from the wrong source or the wrong place never matches.
@@ -72,8 +76,6 @@ class CapturedConsole {
   [[nodiscard]] std::string text();
 
  private:
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
   std::FILE* stream_;
   Console console_;
 };
@@ -108,9 +110,10 @@ class ToolProcess {
   ToolRun finish();
 
  private:
-  int pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
+  // A process id and descriptors, or Windows handles.
+  std::intptr_t process_ = -1;
+  std::intptr_t out_ = -1;
+  std::intptr_t err_ = -1;
 };
 
 /// Runs the built tool to its end.

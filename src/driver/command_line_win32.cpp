@@ -1,6 +1,6 @@
-#include "driver/command_line.h"
-
 #include <windows.h>
+
+#include "driver/command_line.h"
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
 

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   tsa::prepareStandardStreams();
   const std::vector<std::string> arguments = tsa::commandLineArguments(argc, argv);
   std::vector<const char*> pointers;
+  pointers.reserve(arguments.size());
   for (const std::string& argument : arguments) {
     pointers.push_back(argument.c_str());
   }

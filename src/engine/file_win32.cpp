@@ -98,7 +98,8 @@ std::string describeError(int error) {
   std::wstring words(text, length);
   ::LocalFree(text);
   // The system's text ends in a line end (and sometimes a blank).
-  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
+  while (!words.empty() &&
+         (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ')) {
     words.pop_back();
   }
   return utf8FromWide(words);

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing the tool needs on Debian or Ubuntu,
+# and only what is missing: cmake, g++, make and GoogleTest. With --windows
+# it adds the MinGW-w64 cross compiler, Wine and GoogleTest's sources for
+# the Windows build. Run as root, or as a user who may use sudo.
+set -eu
+
+missing=()
+need_command() { command -v "$1" >/dev/null || missing+=("$2"); }
+need_file() { [ -e "$1" ] || missing+=("$2"); }
+need_command cmake cmake
+need_command g++ g++
+need_command make make
+need_file /usr/include/gtest/gtest.h libgtest-dev
+if [ "${1:-}" = --windows ]; then
+  need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+  need_file /usr/lib/wine/wine64 wine64
+  need_file /usr/src/googletest/CMakeLists.txt googletest
+  need_command nroff groff-base
+fi
+[ "${#missing[@]}" -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" = 0 ] || as_root=(sudo)
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+  "${missing[@]}"
