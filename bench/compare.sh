@@ -5,13 +5,21 @@
 # medians, their ratios and the tool's peak memory.
 #
 #   bench/compare.sh [--smoke] [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
+#   bench/compare.sh --scale [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
 #
+# --scale runs the large-test-set regime instead (bench/scale.sh: 8.4 GB
+# out of sources evicted from the page cache; about 22 GB of scratch).
 # --candidate adds a second build of the tool (stdout to a file) to every
 # round, to measure a change against the current tool in the same run.
 # SCRATCH_DIR gets two 200-frame sources of random bytes (1.2 GB) and the
 # outputs (about 1.15 GB each); --smoke shrinks everything to prove the
 # script works in seconds.
 set -euo pipefail
+
+if [ "${1:-}" = --scale ]; then
+  shift
+  exec "$(dirname "$0")/scale.sh" "$@"
+fi
 
 runs=15
 smoke=0

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
+#include "driver/driver.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -52,8 +54,10 @@ TEST(ProgressLine, LongNamesWidenTheLine) {
                                  "(100%) short.yuv                               \n");
 }
 
-// The copy pass on real files, run after a real pre-scan.
-class RunAssemblyTest : public testing::ScratchDirTest {
+// The copy pass on real files, run after a real pre-scan, through the page
+// cache and past it.
+class RunAssemblyTest : public testing::ScratchDirTest,
+                        public ::testing::WithParamInterface<std::int64_t> {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
@@ -72,10 +76,10 @@ class RunAssemblyTest : public testing::ScratchDirTest {
     OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
     const ScanResult scan = scanEditList(list, captured_.console());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
-    std::vector<unsigned char> frameBuf(static_cast<std::size_t>(frameSize));
+    const FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, captured_.console());
     beforeCopy();
-    const ExitStatus status =
-        runAssembly(list, out, frameBuf, scan.totalFrames, captured_.console());
+    const ExitStatus status = runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes),
+                                          scan.totalFrames, captured_.console(), GetParam());
     EXPECT_TRUE(out.close(captured_.console()));
     return status;
   }
@@ -85,7 +89,7 @@ class RunAssemblyTest : public testing::ScratchDirTest {
   CapturedConsole captured_;
 };
 
-TEST_F(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
+TEST_P(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
   const std::string a = path("a.yuv");
   const std::string b = path("b.yuv");
   EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n"),
@@ -93,14 +97,14 @@ TEST_F(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
   testing::expectFrames(path("out.yuv"), {{1, 4, 2}, {2, 0, 3}, {1, 1, 4}, {1, 2, 1}});
 }
 
-TEST_F(RunAssemblyTest, ZeroFramesStillClosesTheSplice) {
+TEST_P(RunAssemblyTest, ZeroFramesStillClosesTheSplice) {
   const std::string a = path("a.yuv");
   EXPECT_EQ(assemble(a + " 5 0\n" + a + " 0 1\n"), ExitStatus::Success);
   EXPECT_EQ(captured_.text(), closingLine(a) + progressLine("  0", a, " 100") + closingLine(a));
   testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
 }
 
-TEST_F(RunAssemblyTest, APartialLastFrameIsNeverCopied) {
+TEST_P(RunAssemblyTest, APartialLastFrameIsNeverCopied) {
   const std::string b = path("b.yuv");
   // The three whole frames can be read; the fourth is cut short.
   EXPECT_EQ(assemble(b + " 1 2\n" + b + " 2 2\n"), ExitStatus::SourceTooShort);
@@ -109,7 +113,7 @@ TEST_F(RunAssemblyTest, APartialLastFrameIsNeverCopied) {
   EXPECT_EQ(text.substr(text.rfind('\r') + 1), "Error: seek past end of file\n");
 }
 
-TEST_F(RunAssemblyTest, ARangeStartingPastTheEndCopiesNothingOfIt) {
+TEST_P(RunAssemblyTest, ARangeStartingPastTheEndCopiesNothingOfIt) {
   const std::string a = path("a.yuv");
   EXPECT_EQ(assemble(a + " 0 1\n" + a + " 6 1\n"), ExitStatus::SourceTooShort);
   testing::expectFrames(path("out.yuv"), {{1, 0, 1}});
@@ -122,7 +126,7 @@ class SourceVanishesTest : public RunAssemblyTest {
   void beforeCopy() override { std::filesystem::remove(path("b.yuv")); }
 };
 
-TEST_F(SourceVanishesTest, ASourceGoneAfterThePreScanEndsTheCopy) {
+TEST_P(SourceVanishesTest, ASourceGoneAfterThePreScanEndsTheCopy) {
   const std::string a = path("a.yuv");
   const std::string b = path("b.yuv");
   EXPECT_EQ(assemble(a + " 0 2\n" + b + " 0 1\n" + a + " 2 1\n"), ExitStatus::SourceDisappeared);
@@ -131,6 +135,22 @@ TEST_F(SourceVanishesTest, ASourceGoneAfterThePreScanEndsTheCopy) {
   EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1),
             "Input file \"" + b + "\" disappeared?\n");
 }
+
+TEST_P(RunAssemblyTest, TransfersPastThePageCacheTakeAnyBuffer) {
+  OpenResult file = openForWriting(path("direct.bin"));
+  if (!bypassPageCache(file.file, frameSize)) {
+    GTEST_SKIP() << "this file system moves all data through the page cache";
+  }
+  // One byte past a page, and an odd length: the page cache takes it.
+  const FrameBuffer buffer = allocateFrameBuffer(frameBufBytes, captured_.console());
+  std::memset(buffer.get(), 'x', 1001);
+  EXPECT_EQ(writeSome(file.file, std::span(buffer.get() + 1, 1000)).bytes, 1000U);
+  EXPECT_EQ(testing::readFile(path("direct.bin")), std::string(1000, 'x'));
+}
+
+// Every output is uncached from 0 bytes on.
+INSTANTIATE_TEST_SUITE_P(Copy, RunAssemblyTest, ::testing::Values(uncachedOutputBytes, 0));
+INSTANTIATE_TEST_SUITE_P(Copy, SourceVanishesTest, ::testing::Values(uncachedOutputBytes, 0));
 
 }  // namespace
 }  // namespace tsa

@@ -137,13 +137,12 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
-  FrameBuffer frameBuf = allocateFrameBuffer(static_cast<std::size_t>(frameSize), console);
+  FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
   }
   const ExitStatus copied =
-      runAssembly(pEditListFile, *pOutFile,
-                  std::span<unsigned char>(frameBuf.get(), static_cast<std::size_t>(frameSize)),
+      runAssembly(pEditListFile, *pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
                   scan.totalFrames, console);
   if (copied != ExitStatus::Success) {
     return copied;

@@ -13,7 +13,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 
 FileHandle::~FileHandle() { (void)close(); }
 
-bool OutputFile::write(std::span<const unsigned char> bytes, Console& console) {
+int OutputFile::write(std::span<const unsigned char> bytes) {
   std::span<const unsigned char> rest = bytes;
   while (!rest.empty()) {
     const Transfer written = writeSome(file_, rest);
@@ -24,13 +24,12 @@ bool OutputFile::write(std::span<const unsigned char> bytes, Console& console) {
       if (regularFile_) {
         (void)cutToLength(file_, wholeBytes_);
       }
-      reportWriteError(written.error, console);
-      return false;
+      return written.error;
     }
     rest = rest.subspan(written.bytes);
   }
   wholeBytes_ += static_cast<std::int64_t>(bytes.size());
-  return true;
+  return 0;
 }
 
 bool OutputFile::close(Console& console) {

@@ -105,27 +105,43 @@ struct Transfer {
 /// Cuts (or extends) the file to `length` bytes; 0 or the error.
 [[nodiscard]] int cutToLength(const FileHandle& file, std::int64_t length);
 
+/// From now on moves the file's data between the device and the caller's
+/// buffers directly, past the page cache, where the system and the file
+/// allow transfers of `blockBytes` at offsets that are multiples of it from
+/// buffers aligned to a memory page. Returns false, with nothing changed,
+/// where they do not (a pipe, a device, tmpfs, an unaligned device, other
+/// platforms). A transfer that the device still refuses for its alignment
+/// goes through the page cache instead, so reads and writes never fail for
+/// having asked.
+[[nodiscard]] bool bypassPageCache(const FileHandle& file, std::int64_t blockBytes);
+
 /// The output file of a run, held exclusively while it is written. Every
-/// write and the final close are checked; a failure is printed with the
-/// path and the system's reason. A regular file only ever keeps whole
-/// writes: a write that fails part-way is cut back off.
+/// write and the final close are checked. A regular file only ever keeps
+/// whole writes: a write that fails part-way is cut back off.
 class OutputFile {
  public:
   OutputFile(FileHandle file, std::string path, bool regularFile)
       : file_(std::move(file)), path_(std::move(path)), regularFile_(regularFile) {}
 
-  /// Writes all of `bytes` at the current end; false after printing why not.
-  /// After a failure a regular file holds only what earlier writes wrote.
-  [[nodiscard]] bool write(std::span<const unsigned char> bytes, Console& console);
+  /// Writes all of `bytes` at the current end; returns 0, or the error after
+  /// which a regular file holds only what earlier writes wrote. Prints
+  /// nothing, so that it may run beside the console's thread.
+  [[nodiscard]] int write(std::span<const unsigned char> bytes);
+
+  /// Prints the write-failure message for `error`.
+  void reportWriteError(int error, Console& console) const;
+
+  /// Writes past the page cache where the file allows frames of
+  /// `blockBytes` (see bypassPageCache); false where it does not.
+  [[nodiscard]] bool bypassPageCache(std::int64_t blockBytes) {
+    return regularFile_ && tsa::bypassPageCache(file_, blockBytes);
+  }
 
   /// Closes the file, so that an error the system kept back shows; false
   /// after printing why.
   [[nodiscard]] bool close(Console& console);
 
  private:
-  /// Prints the write-failure message for `error`.
-  void reportWriteError(int error, Console& console) const;
-
   FileHandle file_;
   std::string path_;
   bool regularFile_;

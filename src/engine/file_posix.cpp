@@ -26,6 +26,20 @@ bool lockedElsewhere(int fd, int operation) {
   return errno == EWOULDBLOCK || errno == EINTR;
 }
 
+// Direct transfers need buffers aligned to at most this.
+constexpr unsigned pageBytes = 4096;
+
+// After a transfer that failed with `error`: true when the file was moving
+// data past the page cache and the failure may be the alignment that this
+// asks for (the end of a file that is not a whole number of blocks, a
+// buffer moved on by a short transfer). The file then goes through the
+// page cache from here on, and the caller tries again.
+bool leftDirectTransfers(int fd, int error) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return error == EINVAL && flags >= 0 && (flags & O_DIRECT) != 0 &&
+         ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) == 0;
+}
+
 OpenResult failed(int error) {
   OpenResult result;
   result.error = error;
@@ -130,8 +144,8 @@ Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer) {
     if (got >= 0) {
       return {static_cast<std::size_t>(got), 0};
     }
-    if (errno != EINTR) {
-      return {0, errno};
+    if (const int error = errno; error != EINTR && !leftDirectTransfers(fdOf(file), error)) {
+      return {0, error};
     }
   }
 }
@@ -146,10 +160,30 @@ Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes)
     if (written == 0) {
       return {0, EIO};
     }
-    if (errno != EINTR) {
-      return {0, errno};
+    if (const int error = errno; error != EINTR && !leftDirectTransfers(fdOf(file), error)) {
+      return {0, error};
     }
   }
+}
+
+bool bypassPageCache(const FileHandle& file, std::int64_t blockBytes) {
+#ifndef STATX_DIOALIGN
+  (void)file;
+  (void)blockBytes;
+  return false;  // a system too old to say what direct transfers need
+#else
+  // The file system says which alignment direct transfers need; none at all
+  // means it has none (tmpfs, a pipe, a device).
+  struct statx status {};
+  if (::statx(fdOf(file), "", AT_EMPTY_PATH, STATX_DIOALIGN, &status) != 0 ||
+      (status.stx_mask & STATX_DIOALIGN) == 0 || status.stx_dio_mem_align == 0 ||
+      status.stx_dio_mem_align > pageBytes || status.stx_dio_offset_align == 0 ||
+      blockBytes % status.stx_dio_offset_align != 0) {
+    return false;
+  }
+  const int flags = ::fcntl(fdOf(file), F_GETFL);
+  return flags >= 0 && ::fcntl(fdOf(file), F_SETFL, flags | O_DIRECT) == 0;
+#endif
 }
 
 int seekTo(const FileHandle& file, std::int64_t offset) {

@@ -141,4 +141,10 @@ int cutToLength(const FileHandle& file, std::int64_t length) {
              : lastError();
 }
 
+bool bypassPageCache(const FileHandle& /*file*/, std::int64_t /*blockBytes*/) {
+  // Unbuffered transfers can only be chosen when a file is opened; the
+  // Windows build keeps the system's cache.
+  return false;
+}
+
 }  // namespace tsa

@@ -1,5 +1,9 @@
 #include "engine/splicer.h"
 
+#include <optional>
+
+#include "engine/background_writer.h"
+
 namespace tsa {
 namespace {
 
@@ -33,44 +37,97 @@ bool seekToFrame(const FileHandle& source, std::int32_t seekFr) {
   return seekFr == 0 || seekTo(source, std::int64_t{seekFr} * frameSize) == 0;
 }
 
-struct RunProgress {
-  std::int64_t framesWritten = 0;
-  std::int64_t totalFrames = 0;
-};
+// One copy pass. Frames are read into two buffers in turn; each is written
+// in the background while the next one is read, and its progress line is
+// printed once its write is done, so the console and the output tell the
+// same story as a plain read-write-print loop.
+class FrameCopier {
+ public:
+  FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, std::int64_t totalFrames,
+              std::int64_t uncachedFrom, Console& console)
+      : pOutFile_(pOutFile),
+        frames_{frameBuf.first(frameSize), frameBuf.subspan(frameBufStride, frameSize)},
+        totalFrames_(totalFrames),
+        console_(console),
+        // Past the page cache's useful size the output goes straight to the
+        // device, and so do the sources it is read from.
+        uncached_(totalFrames * frameSize >= uncachedFrom && pOutFile.bypassPageCache(frameSize)),
+        writer_(pOutFile) {}
 
-ExitStatus copySplice(const EditInstruction& inst, OutputFile& pOutFile,
-                      std::span<unsigned char> frameBuf, RunProgress& progress, Console& console) {
-  const char* name = inst.sourceFileName.c_str();
-  const OpenResult pSourceFile = openForReading(inst.sourceFileName);
-  if (!pSourceFile.file.isOpen()) {
-    console.print("Input file \"%s\" disappeared?\n", name);
-    return ExitStatus::SourceDisappeared;
-  }
-  if (!seekToFrame(pSourceFile.file, inst.seekFr)) {
-    return reportSeekPastEnd(console);
-  }
-  for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
-    int readError = 0;
-    switch (readFrame(pSourceFile.file, frameBuf, readError)) {
-      case ReadOutcome::WholeFrame:
-        break;
-      case ReadOutcome::RanOut:
-        return reportSeekPastEnd(console);
-      case ReadOutcome::Failed:
-        console.print("Error: cannot read input file \"%s\" (%s)\n", name,
-                      describeError(readError).c_str());
-        return ExitStatus::SourceTooShort;
+  ExitStatus copySplice(const EditInstruction& inst) {
+    const char* name = inst.sourceFileName.c_str();
+    const OpenResult pSourceFile = openForReading(inst.sourceFileName);
+    if (!pSourceFile.file.isOpen()) {
+      console_.print("Input file \"%s\" disappeared?\n", name);
+      return ExitStatus::SourceDisappeared;
     }
-    if (!pOutFile.write(frameBuf, console)) {
+    if (uncached_) {
+      (void)bypassPageCache(pSourceFile.file, frameSize);
+    }
+    if (!seekToFrame(pSourceFile.file, inst.seekFr)) {
+      return reportSeekPastEnd(console_);
+    }
+    for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
+      const std::span<unsigned char> frame = frames_[frameIndex % 2];
+      int readError = 0;
+      const ReadOutcome read = readFrame(pSourceFile.file, frame, readError);
+      if (!finishWrite()) {
+        return ExitStatus::WriteOrMemoryError;
+      }
+      switch (read) {
+        case ReadOutcome::WholeFrame:
+          break;
+        case ReadOutcome::RanOut:
+          return reportSeekPastEnd(console_);
+        case ReadOutcome::Failed:
+          console_.print("Error: cannot read input file \"%s\" (%s)\n", name,
+                         describeError(readError).c_str());
+          return ExitStatus::SourceTooShort;
+      }
+      writer_.start(frame);
+      pending_ = PendingFrame{frameIndex, inst.numFr, name};
+    }
+    if (!finishWrite()) {
       return ExitStatus::WriteOrMemoryError;
     }
-    ++progress.framesWritten;
-    printProgressLine(console, frameIndex, inst.numFr, name, progress.framesWritten,
-                      progress.totalFrames);
+    printClosingLine(console_, name);
+    return ExitStatus::Success;
   }
-  printClosingLine(console, name);
-  return ExitStatus::Success;
-}
+
+ private:
+  struct PendingFrame {
+    std::int32_t frameIndex;
+    std::int32_t numFr;
+    const char* sourceFileName;
+  };
+
+  // Waits for the frame being written, if any, and prints its progress
+  // line; false after reporting a write that failed.
+  bool finishWrite() {
+    if (!pending_) {
+      return true;
+    }
+    const PendingFrame frame = *pending_;
+    pending_.reset();
+    if (const int error = writer_.finish(); error != 0) {
+      pOutFile_.reportWriteError(error, console_);
+      return false;
+    }
+    ++framesWritten_;
+    printProgressLine(console_, frame.frameIndex, frame.numFr, frame.sourceFileName, framesWritten_,
+                      totalFrames_);
+    return true;
+  }
+
+  OutputFile& pOutFile_;
+  std::span<unsigned char> frames_[2];
+  std::int64_t totalFrames_;
+  std::int64_t framesWritten_ = 0;
+  Console& console_;
+  bool uncached_;
+  std::optional<PendingFrame> pending_;
+  BackgroundWriter writer_;  // last: its thread ends before the rest goes
+};
 
 }  // namespace
 
@@ -95,8 +152,8 @@ void printClosingLine(Console& console, const char* sourceFileName) {
 
 ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                        std::span<unsigned char> frameBuf, std::int64_t totalFrames,
-                       Console& console) {
-  RunProgress progress{0, totalFrames};
+                       Console& console, std::int64_t uncachedFrom) {
+  FrameCopier copier(pOutFile, frameBuf, totalFrames, uncachedFrom, console);
   EditInstruction inst;
   for (;;) {
     const EditListReader::Next next = pEditListFile.next(inst, console);
@@ -106,8 +163,7 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
     if (next != EditListReader::Next::Instruction) {
       return EditListReader::failureStatus(next);
     }
-    if (const ExitStatus status = copySplice(inst, pOutFile, frameBuf, progress, console);
-        status != ExitStatus::Success) {
+    if (const ExitStatus status = copier.copySplice(inst); status != ExitStatus::Success) {
       return status;
     }
   }

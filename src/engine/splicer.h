@@ -2,6 +2,7 @@
 // progress line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -10,6 +11,21 @@
 #include "engine/file.h"
 
 namespace tsa {
+
+/// Where one frame buffer starts after the other in `frameBuf`: a frame
+/// rounded up to a memory page, so both start on a page.
+inline constexpr std::size_t frameBufStride =
+    (static_cast<std::size_t>(frameSize) + 4095) / 4096 * 4096;
+
+/// The size of `frameBuf`: two frame buffers, one being written while the
+/// next frame is read into the other.
+inline constexpr std::size_t frameBufBytes = 2 * frameBufStride;
+
+/// Outputs of this size and more are written past the page cache (where
+/// the file system allows it), and their sources read past it: such a
+/// test set will not stay in memory anyway, and the copy then costs the
+/// processor next to nothing and leaves the machine's cached data alone.
+inline constexpr std::int64_t uncachedOutputBytes = std::int64_t{2} << 30;
 
 /// Prints the progress line after a frame: the splice percentage (frames of
 /// the splice done before this one, over `numFr`), the source name and the
@@ -25,13 +41,15 @@ void printClosingLine(Console& console, const char* sourceFileName);
 
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end of
-/// `pOutFile`, through `frameBuf` (frameSize bytes). Prints a progress line
+/// `pOutFile`, through `frameBuf` (frameBufBytes, page-aligned). Prints a progress line
 /// per frame and a closing line per splice. Returns Success, or after
 /// printing the reason: SourceDisappeared (5), SourceTooShort (6),
 /// WriteOrMemoryError (7).
-/// Frames written before a failure stay in the output.
+/// Frames written before a failure stay in the output. An output of
+/// `uncachedFrom` bytes or more goes past the page cache where it can.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf, std::int64_t totalFrames,
-                                     Console& console);
+                                     Console& console,
+                                     std::int64_t uncachedFrom = uncachedOutputBytes);
 
 }  // namespace tsa

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The large-test-set regime: an 8.4 GB output from sources that are not in
+# memory, next to 4 GB of other data that the machine keeps cached. Times
+# the tool against buffered dd, dd with direct output, and the device's own
+# limits, after checking every way's output with cmp.
+#
+#   bench/scale.sh [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
+#
+# SCRATCH_DIR needs about 22 GB: two 1,500-frame sources (9.3 GB), the
+# cached 4 GB file and one output at a time (8.4 GB). Before every run both
+# sources are evicted from the page cache (posix_fadvise DONTNEED, through
+# dd's nocache flag) and the 4 GB file is read back into it.
+set -euo pipefail
+
+runs=5
+tool=""
+candidate=""
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --tool) tool=$(realpath "$2"); shift 2 ;;
+    --candidate) candidate=$(realpath "$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -eq 1 ] || { sed -n '7p' "$0" >&2; exit 2; }
+here=$(cd "$(dirname "$0")/.." && pwd)
+[ -n "$tool" ] || tool="$here/build/testset-assembler"
+[ -x "$tool" ] || { echo "No tool at $tool; build it first." >&2; exit 2; }
+frame=$((1920 * 1080 * 3 / 2))
+sourceFrames=1500
+outFrames=2700
+mkdir -p "$1"
+cd "$1"
+
+for name in C D; do
+  if [ "$(stat -c %s "$name.yuv" 2>/dev/null || echo 0)" != $((sourceFrames * frame)) ]; then
+    echo "Making $name.yuv ($((sourceFrames * frame)) bytes of random frames)..."
+    head -c $((sourceFrames * frame)) /dev/urandom >"$name.yuv"
+  fi
+done
+if [ "$(stat -c %s other.bin 2>/dev/null || echo 0)" != $((4 << 30)) ]; then
+  echo "Making other.bin (4 GiB standing for the machine's other cached data)..."
+  head -c $((4 << 30)) /dev/urandom >other.bin
+fi
+printf 'C.yuv 0 1400\nD.yuv 100 1300\n' >list.txt
+
+# The expected output as a stream, so that checking an output needs no
+# second 8.4 GB file.
+expected() {
+  while read -r name first count; do
+    dd if="$name" bs="$frame" skip="$first" count="$count" status=none
+  done <list.txt
+}
+
+run_tool() { "$tool" list.txt out.yuv </dev/null >tool-stdout.txt; }
+run_candidate() { "$candidate" list.txt out.yuv </dev/null >tool-stdout.txt; }
+run_dd() { expected >out.yuv; }
+run_dd_direct() {
+  while read -r name first count; do
+    dd if="$name" bs="$frame" skip="$first" count="$count" status=none
+  done <list.txt | dd of=out.yuv bs="$frame" iflag=fullblock oflag=direct status=none
+}
+# The device alone: a direct write of the output's size, a direct read of
+# one source.
+run_device_write() {
+  dd if=/dev/zero of=out.yuv bs="$frame" count="$outFrames" oflag=direct status=none
+}
+run_device_read() { dd if=C.yuv of=/dev/null bs="$frame" iflag=direct status=none; }
+
+# Timed runs start each way in a shell of its own, under /usr/bin/time.
+export frame outFrames tool candidate
+export -f expected run_tool run_candidate run_dd run_dd_direct run_device_write run_device_read
+
+ways=(tool dd dd_direct device_write device_read)
+[ -n "$candidate" ] && ways+=(candidate)
+
+evict_sources() {
+  for name in C D; do dd if="$name.yuv" iflag=nocache count=0 status=none; done
+}
+prepare() {
+  rm -f out.yuv
+  sync
+  evict_sources
+  cat other.bin >/dev/null
+}
+cached_percent() {
+  fincore --bytes --noheadings --output RES other.bin |
+    awk -v size=$((4 << 30)) '{printf "%.1f", 100 * $1 / size}'
+}
+
+for way in tool dd dd_direct ${candidate:+candidate}; do
+  prepare
+  "run_$way"
+  cmp out.yuv <(expected) || { echo "$way made a wrong file" >&2; exit 1; }
+  echo "$way: output identical to the listed frames ($((outFrames * frame)) bytes)."
+done
+
+declare -A wall sync cpu cached
+for ((round = 0; round < runs; round++)); do
+  order=("${ways[@]}")
+  if ((round % 2 == 1)); then
+    order=()
+    for ((k = ${#ways[@]} - 1; k >= 0; k--)); do order+=("${ways[k]}"); done
+  fi
+  for way in "${order[@]}"; do
+    prepare
+    start=$EPOCHREALTIME
+    /usr/bin/time -f '%e %U %S' -o time.txt bash -c "run_$way"
+    sync
+    end=$EPOCHREALTIME
+    read -r elapsed user system <time.txt
+    wall[$way]+="$elapsed "
+    sync[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}') "
+    cpu[$way]+="$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}') "
+    cached[$way]+="$(cached_percent) "
+    echo "round $((round + 1)) $way: ${elapsed}s wall, ${user}+${system}s CPU, other.bin $(cached_percent)% cached"
+  done
+done
+rm -f out.yuv time.txt tool-stdout.txt
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+slowest() { tr ' ' '\n' <<<"$1" | grep . | sort -g | tail -1; }
+least() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -1; }
+declare -A med
+printf '\n%-13s %8s %8s %10s %9s %12s   (%d rounds, seconds)\n' way median slowest "until sync" "cpu" "other cached" "$runs"
+for way in "${ways[@]}"; do
+  med[$way]=$(median "${wall[$way]}")
+  med[cpu_$way]=$(median "${cpu[$way]}")
+  printf '%-13s %8.2f %8.2f %10.2f %9.2f %11s%%   %s\n' "$way" "${med[$way]}" \
+    "$(slowest "${wall[$way]}")" "$(median "${sync[$way]}")" "${med[cpu_$way]}" \
+    "$(least "${cached[$way]}")" "${wall[$way]}"
+done
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
+echo
+echo "tool / dd (wall)                  $(ratio "${med[tool]}" "${med[dd]}")   target <= 0.90"
+echo "tool slowest / tool median        $(ratio "$(slowest "${wall[tool]}")" "${med[tool]}")   target <= 1.15"
+echo "tool / dd (user+system CPU)       $(ratio "${med[cpu_tool]}" "${med[cpu_dd]}")   target <= 0.25"
+echo "other.bin cached after tool runs  $(least "${cached[tool]}")% at least   target >= 90"
+if [ -n "$candidate" ]; then
+  echo "candidate / tool (wall)           $(ratio "${med[candidate]}" "${med[tool]}")"
+fi
