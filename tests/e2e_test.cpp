@@ -211,13 +211,18 @@ TEST_F(EndToEnd, NamesInAnyScriptAndOfAnyLengthWork) {
   testing::expectFrames(path(output), {{7, 1, 2}});
 }
 
-TEST_F(EndToEnd, AMalformedListLeavesAnEmptyOutput) {
-  writeText(path("list.txt"), "a.yuv 0 1\n\nb.yuv 3\n");
-  expectFailure(run({"list.txt", "out.yuv"}), 4,
-                banner +
-                    "Bad edit instruction on line 3: expected <source file> <first frame> "
-                    "<frame count>. Aborting.\n");
+TEST_F(EndToEnd, AMalformedListWritesNothing) {
+  writeText(path("list.txt"), "a.yuv 0 1\n\na.yuv 3\nb.yuv 0 1\n");
+  const std::string badLine =
+      "Bad edit instruction on line 3: expected <source file> <first frame> "
+      "<frame count>. Aborting.\n";
+  expectFailure(run({"list.txt", "out.yuv"}), 4, banner + badLine);
   EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+  // An existing output is left as it is, even one the list names only past
+  // the bad line.
+  const std::string source = readFile(path("b.yuv"));
+  expectFailure(run({"list.txt", "b.yuv"}, "y\n"), 4, banner + question("b.yuv") + badLine);
+  EXPECT_TRUE(readFile(path("b.yuv")) == source);
 }
 
 TEST_F(EndToEnd, ARangePastTheEndOfItsSourceKeepsTheWholeFramesBeforeIt) {

@@ -43,32 +43,49 @@ bool askToOverwrite(const std::string& outFile, std::FILE* answers, Console& con
   return isConsent(answer);
 }
 
-// True when the output is a file that the run reads: the edit list, or a
-// source that the list names and that exists now, by whatever path or link.
-// Decided by identity alone, so it holds where locks do not. A device or a
-// pipe as output is never one of them.
-bool isReadByTheRun(const OpenResult& output, const FileIdentity& editList,
-                    EditListReader& pEditListFile) {
+// What the output is to the run.
+enum class OutputRole {
+  NotRead,           // no file the run reads
+  ReadByTheRun,      // the edit list, or a source
+  MaybeReadByTheRun  // not among the names found, but the list could not
+                     // be walked to its end (the pre-scan will fail there)
+};
+
+// Finds whether the output is a file that the run reads: the edit list, or
+// a source that the list names and that exists now, by whatever path or
+// link. Decided by identity alone, so it holds where locks do not. A device
+// or a pipe as output is never one of them.
+OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
+                        EditListReader& pEditListFile) {
   if (!output.regularFile) {
-    return false;
+    return OutputRole::NotRead;
   }
   if (output.identity == editList) {
-    return true;
+    return OutputRole::ReadByTheRun;
   }
-  return std::ranges::any_of(pEditListFile.sourceNames(), [&](const std::string& name) {
-    return identityOf(name) == output.identity;
-  });
+  const EditListReader::SourceNames sources = pEditListFile.sourceNames();
+  if (std::ranges::any_of(sources.names, [&](const std::string& name) {
+        return identityOf(name) == output.identity;
+      })) {
+    return OutputRole::ReadByTheRun;
+  }
+  return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;
 }
 
 // Opens the output and makes it empty, unless it is a file the run reads.
 // Devices and pipes (/dev/null, a terminal) have no length to cut. An empty
 // file is left alone: on ext4, cutting a file to length 0 makes its close
-// wait for the data to reach the disk.
+// wait for the data to reach the disk. Nor is a file cut that the list may
+// name past a line the pre-scan will stop at: that run writes nothing.
 std::optional<OutputFile> openOutput(const std::string& outFile, const FileIdentity& editList,
                                      EditListReader& pEditListFile, Console& console) {
   OpenResult output = openForWriting(outFile);
-  const bool usable = output.file.isOpen() && !isReadByTheRun(output, editList, pEditListFile) &&
-                      (!output.regularFile || output.size == 0 || cutToLength(output.file, 0) == 0);
+  bool usable = output.file.isOpen();
+  if (usable) {
+    const OutputRole role = roleOfOutput(output, editList, pEditListFile);
+    const bool cut = role == OutputRole::NotRead && output.regularFile && output.size > 0;
+    usable = role != OutputRole::ReadByTheRun && (!cut || cutToLength(output.file, 0) == 0);
+  }
   if (!usable) {
     console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
     return std::nullopt;

@@ -176,22 +176,24 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
   return Next::End;
 }
 
-std::vector<std::string> EditListReader::sourceNames() {
-  std::vector<std::string> names;
+EditListReader::SourceNames EditListReader::sourceNames() {
+  SourceNames result;
   std::size_t position = 0;
   std::string_view line;
   EditInstruction inst;
   while (nextLine(position, line)) {
     const LineKind kind = parseEditInstruction(line, inst);
-    if (kind != LineKind::Blank &&
-        std::find(names.begin(), names.end(), inst.sourceFileName) == names.end()) {
-      names.push_back(inst.sourceFileName);
+    if (kind != LineKind::Blank && std::find(result.names.begin(), result.names.end(),
+                                             inst.sourceFileName) == result.names.end()) {
+      result.names.push_back(inst.sourceFileName);
     }
     if (kind != LineKind::Instruction && kind != LineKind::Blank) {
-      break;
+      result.wholeList = false;
+      return result;
     }
   }
-  return names;
+  result.wholeList = readError_ == 0;
+  return result;
 }
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {

@@ -71,12 +71,19 @@ class EditListReader {
     lineNumber_ = 0;
   }
 
-  /// Every distinct source name that the list's lines give, in order of
-  /// first appearance, up to and including the first malformed line (the
-  /// walk of the list ends there) or a part that cannot be read. Prints
-  /// nothing: the pre-scan reports what is wrong with the list. Leaves the
-  /// list where it stood.
-  [[nodiscard]] std::vector<std::string> sourceNames();
+  /// The distinct source names that the list's lines give, in order of
+  /// first appearance.
+  struct SourceNames {
+    std::vector<std::string> names;
+    bool wholeList = true;  // false: the walk ended at a malformed line or
+                            // a part that cannot be read, as the pre-scan will
+  };
+
+  /// Walks the list for its source names, up to and including the first
+  /// malformed line (a video file given as the list is not read whole).
+  /// Prints nothing: the pre-scan reports what is wrong with the list.
+  /// Leaves the list where it stood.
+  [[nodiscard]] SourceNames sourceNames();
 
  private:
   /// The line that starts at `position`, without its line end; false at the
