@@ -152,5 +152,5 @@ peak() {
   rm -f out-rss.yuv
 }
 echo
-echo "peak resident memory: $(peak list.txt) KiB for list.txt, $(peak list10.txt) KiB for a list ten times as long   target <= 8192"
+echo "peak resident memory: $(peak list.txt) KiB for list.txt, $(peak list10.txt) KiB for a list ten times as long   target: flat"
 rm -f floor.yuv tool-stdout.txt
