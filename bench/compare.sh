@@ -25,20 +25,8 @@ runs=15
 smoke=0
 tool=""
 candidate=""
-while [ $# -gt 1 ]; do
-  case "$1" in
-    --smoke) smoke=1; runs=1; shift ;;
-    --runs) runs=$2; shift 2 ;;
-    --tool) tool=$(realpath "$2"); shift 2 ;;
-    --candidate) candidate=$(realpath "$2"); shift 2 ;;
-    *) break ;;
-  esac
-done
-[ $# -eq 1 ] || { sed -n '7p' "$0" >&2; exit 2; }
-scratch=$1
-here=$(cd "$(dirname "$0")/.." && pwd)
-[ -n "$tool" ] || tool="$here/build/testset-assembler"
-[ -x "$tool" ] || { echo "No tool at $tool; build it first." >&2; exit 2; }
+source "$(dirname "$0")/common.sh"
+read_bench_options "$@"
 frame=$((1920 * 1080 * 3 / 2))
 
 mkdir -p "$scratch"
@@ -110,11 +98,7 @@ echo "All outputs identical: $outFrames frames, $((outFrames * frame)) bytes."
 # the ways flips every round so that none always runs after the same one.
 declare -A times
 for ((round = 0; round < runs; round++)); do
-  order=("${ways[@]}")
-  if ((round % 2 == 1)); then
-    order=()
-    for ((k = ${#ways[@]} - 1; k >= 0; k--)); do order+=("${ways[k]}"); done
-  fi
+  round_order "$round"
   for way in "${order[@]}"; do
     rm -f "out-$way.yuv"
     sync
@@ -126,7 +110,6 @@ for ((round = 0; round < runs; round++)); do
   done
 done
 
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 declare -A med
 [ "$smoke" = 1 ] && printf '\nSmoke run: tiny sources, one round; the figures below mean nothing.\n'
 printf '\n%-13s %8s   (%d runs; all times in seconds)\n' way median "$runs"

@@ -15,23 +15,13 @@ set -euo pipefail
 runs=5
 tool=""
 candidate=""
-while [ $# -gt 1 ]; do
-  case "$1" in
-    --runs) runs=$2; shift 2 ;;
-    --tool) tool=$(realpath "$2"); shift 2 ;;
-    --candidate) candidate=$(realpath "$2"); shift 2 ;;
-    *) break ;;
-  esac
-done
-[ $# -eq 1 ] || { sed -n '7p' "$0" >&2; exit 2; }
-here=$(cd "$(dirname "$0")/.." && pwd)
-[ -n "$tool" ] || tool="$here/build/testset-assembler"
-[ -x "$tool" ] || { echo "No tool at $tool; build it first." >&2; exit 2; }
+source "$(dirname "$0")/common.sh"
+read_bench_options "$@"
 frame=$((1920 * 1080 * 3 / 2))
 sourceFrames=1500
 outFrames=2700
-mkdir -p "$1"
-cd "$1"
+mkdir -p "$scratch"
+cd "$scratch"
 
 for name in C D; do
   if [ "$(stat -c %s "$name.yuv" 2>/dev/null || echo 0)" != $((sourceFrames * frame)) ]; then
@@ -98,11 +88,7 @@ done
 
 declare -A wall sync cpu cached
 for ((round = 0; round < runs; round++)); do
-  order=("${ways[@]}")
-  if ((round % 2 == 1)); then
-    order=()
-    for ((k = ${#ways[@]} - 1; k >= 0; k--)); do order+=("${ways[k]}"); done
-  fi
+  round_order "$round"
   for way in "${order[@]}"; do
     prepare
     start=$EPOCHREALTIME
@@ -119,7 +105,6 @@ for ((round = 0; round < runs; round++)); do
 done
 rm -f out.yuv time.txt tool-stdout.txt
 
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 slowest() { tr ' ' '\n' <<<"$1" | grep . | sort -g | tail -1; }
 least() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -1; }
 declare -A med
