@@ -46,16 +46,16 @@ Plan readPlan() {
   if (text == nullptr) {
     return plan;
   }
-  const std::string_view spec(text);
-  const auto first = spec.find(':');
-  const auto second = spec.find(':', first + 1);
+  const std::string_view setting(text);
+  const auto first = setting.find(':');
+  const auto second = setting.find(':', first + 1);
   for (int call = 0; call < CallCount; ++call) {
-    if (spec.substr(0, first) == callNames[call]) {
+    if (setting.substr(0, first) == callNames[call]) {
       plan.call = call;
     }
   }
   plan.nth = std::strtol(text + first + 1, nullptr, 10);
-  plan.halfWrite = spec.substr(second + 1) == "half";
+  plan.halfWrite = setting.substr(second + 1) == "half";
   plan.error = plan.halfWrite ? ENOSPC : std::atoi(text + second + 1);
   return plan;
 }
@@ -88,29 +88,20 @@ struct CountsAtExit {
   }
 } countsAtExit;
 
-int openWith(const char* name, const char* path, int flags, mode_t mode) {
-  if (strikes(Open)) {
+// Fails the call named `name` when its turn has come, else makes it.
+template <typename Function, typename... Args>
+auto failOrCall(Call call, const char* name, Args... args) {
+  using Result = decltype(real<Function>(name)(args...));
+  if (strikes(call)) {
     errno = plan.error;
-    return -1;
+    return Result{-1};
   }
-  return real<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+  return real<Function>(name)(args...);
 }
 
-off_t seekWith(const char* name, int fd, off_t offset, int whence) {
-  if (strikes(Lseek)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<off_t (*)(int, off_t, int)>(name)(fd, offset, whence);
-}
-
-int fcntlWith(const char* name, int fd, int command, void* argument) {
-  if (strikes(Fcntl)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<int (*)(int, int, ...)>(name)(fd, command, argument);
-}
+using OpenFunction = int (*)(const char*, int, ...);
+using FcntlFunction = int (*)(int, int, ...);
+using SeekFunction = off_t (*)(int, off_t, int);
 
 }  // namespace
 
@@ -123,7 +114,7 @@ int open(const char* path, int flags, ...) {
   va_start(args, flags);
   const auto mode = static_cast<mode_t>(va_arg(args, int));
   va_end(args);
-  return openWith("open", path, flags, mode);
+  return failOrCall<OpenFunction>(Open, "open", path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -131,56 +122,44 @@ int open64(const char* path, int flags, ...) {
   va_start(args, flags);
   const auto mode = static_cast<mode_t>(va_arg(args, int));
   va_end(args);
-  return openWith("open64", path, flags, mode);
+  return failOrCall<OpenFunction>(Open, "open64", path, flags, mode);
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
-  if (strikes(Read)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+  return failOrCall<ssize_t (*)(int, void*, size_t)>(Read, "read", fd, buffer, count);
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-  const bool fail = strikes(Write) || failNextWrite;
-  if (fail) {
+  if (failNextWrite) {
     failNextWrite = false;
     errno = plan.error;
     return -1;
   }
-  if (plan.halfWrite && plan.call == Write && plan.nth == counts[Write] && count > 1) {
+  if (plan.halfWrite && plan.call == Write && plan.nth == counts[Write] + 1 && count > 1) {
     failNextWrite = true;
     count /= 2;
   }
-  return real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buffer, count);
+  return failOrCall<ssize_t (*)(int, const void*, size_t)>(Write, "write", fd, buffer, count);
 }
 
-off_t lseek(int fd, off_t offset, int whence) { return seekWith("lseek", fd, offset, whence); }
-off_t lseek64(int fd, off_t offset, int whence) { return seekWith("lseek64", fd, offset, whence); }
+off_t lseek(int fd, off_t offset, int whence) {
+  return failOrCall<SeekFunction>(Lseek, "lseek", fd, offset, whence);
+}
+
+off_t lseek64(int fd, off_t offset, int whence) {
+  return failOrCall<SeekFunction>(Lseek, "lseek64", fd, offset, whence);
+}
 
 int fstat(int fd, struct stat* status) {
-  if (strikes(Fstat)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<int (*)(int, struct stat*)>("fstat")(fd, status);
+  return failOrCall<int (*)(int, struct stat*)>(Fstat, "fstat", fd, status);
 }
 
 int ftruncate(int fd, off_t length) {
-  if (strikes(Ftruncate)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<int (*)(int, off_t)>("ftruncate")(fd, length);
+  return failOrCall<int (*)(int, off_t)>(Ftruncate, "ftruncate", fd, length);
 }
 
 int flock(int fd, int operation) {
-  if (strikes(Flock)) {
-    errno = plan.error;
-    return -1;
-  }
-  return real<int (*)(int, int)>("flock")(fd, operation);
+  return failOrCall<int (*)(int, int)>(Flock, "flock", fd, operation);
 }
 
 int fcntl(int fd, int command, ...) {
@@ -188,7 +167,7 @@ int fcntl(int fd, int command, ...) {
   va_start(args, command);
   void* argument = va_arg(args, void*);
   va_end(args);
-  return fcntlWith("fcntl", fd, command, argument);
+  return failOrCall<FcntlFunction>(Fcntl, "fcntl", fd, command, argument);
 }
 
 int fcntl64(int fd, int command, ...) {
@@ -196,17 +175,17 @@ int fcntl64(int fd, int command, ...) {
   va_start(args, command);
   void* argument = va_arg(args, void*);
   va_end(args);
-  return fcntlWith("fcntl64", fd, command, argument);
+  return failOrCall<FcntlFunction>(Fcntl, "fcntl64", fd, command, argument);
 }
 
 int close(int fd) {
+  const auto realClose = real<int (*)(int)>("close");
   if (strikes(Close)) {
-    // The descriptor is gone even when close reports an error.
-    real<int (*)(int)>("close")(fd);
+    realClose(fd);  // the descriptor is gone even when close reports an error
     errno = plan.error;
     return -1;
   }
-  return real<int (*)(int)>("close")(fd);
+  return realClose(fd);
 }
 
 }  // extern "C"
