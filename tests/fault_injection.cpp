@@ -6,7 +6,12 @@
 //   TSA_FAULT=CALL:0:ERRNO   every call of CALL fails
 //   TSA_FAULT=write:N:half   the N-th write takes half its bytes and the
 //                            next one fails with ENOSPC
-//   TSA_FAULT_COUNTS=PATH    at exit, writes "CALL COUNT" lines to PATH
+//   TSA_FAULT_COUNTS=PATH    at exit, writes "CALL COUNT" lines to PATH,
+//                            then "direct N" and "misaligned N": reads and
+//                            writes on a descriptor with O_DIRECT set, and
+//                            those whose file offset, length or buffer is
+//                            off a 4 KiB block (the slow path of ext4 and
+//                            XFS, btrfs's own cache)
 //
 // CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
 // close; the 64-bit names count as the same call.
@@ -17,8 +22,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +46,8 @@ struct Plan {
 
 std::array<long, CallCount> counts{};
 bool failNextWrite = false;
+std::atomic<long> directTransfers{0};  // the writer's thread counts too
+std::atomic<long> misalignedTransfers{0};
 
 Plan readPlan() {
   Plan plan;
@@ -83,6 +92,8 @@ struct CountsAtExit {
       for (int call = 0; call < CallCount; ++call) {
         std::fprintf(out, "%s %ld\n", callNames[call], counts[call]);
       }
+      std::fprintf(out, "direct %ld\nmisaligned %ld\n", directTransfers.load(),
+                   misalignedTransfers.load());
       std::fclose(out);
     }
   }
@@ -102,6 +113,23 @@ auto failOrCall(Call call, const char* name, Args... args) {
 using OpenFunction = int (*)(const char*, int, ...);
 using FcntlFunction = int (*)(int, int, ...);
 using SeekFunction = off_t (*)(int, off_t, int);
+
+// Counts a transfer past the page cache, and whether it is off a block.
+void checkShape(int fd, const void* buffer, std::size_t count) {
+  static const auto realFcntl = real<FcntlFunction>("fcntl");
+  static const auto realLseek = real<SeekFunction>("lseek");
+  const int flags = realFcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_DIRECT) == 0) {
+    return;
+  }
+  constexpr long block = 4096;
+  const off_t offset = realLseek(fd, 0, SEEK_CUR);
+  ++directTransfers;
+  if (offset % block != 0 || static_cast<long>(count) % block != 0 ||
+      reinterpret_cast<std::uintptr_t>(buffer) % block != 0) {
+    ++misalignedTransfers;
+  }
+}
 
 }  // namespace
 
@@ -126,10 +154,12 @@ int open64(const char* path, int flags, ...) {
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
+  checkShape(fd, buffer, count);
   return failOrCall<ssize_t (*)(int, void*, size_t)>(Read, "read", fd, buffer, count);
 }
 
 ssize_t write(int fd, const void* buffer, size_t count) {
+  checkShape(fd, buffer, count);
   if (failNextWrite) {
     failNextWrite = false;
     errno = plan.error;

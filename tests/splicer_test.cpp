@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "driver/driver.h"
+#include "engine/frame_buffer.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -138,7 +138,7 @@ TEST_P(SourceVanishesTest, ASourceGoneAfterThePreScanEndsTheCopy) {
 
 TEST_P(RunAssemblyTest, TransfersPastThePageCacheTakeAnyBuffer) {
   OpenResult file = openForWriting(path("direct.bin"));
-  if (!bypassPageCache(file.file, frameSize)) {
+  if (directTransferBlock(file.file) == 0 || !movePastPageCache(file.file, true)) {
     GTEST_SKIP() << "this file system moves all data through the page cache";
   }
   // One byte past a page, and an odd length: the page cache takes it.

@@ -8,6 +8,7 @@
 
 #include "engine/edit_list.h"
 #include "engine/file.h"
+#include "engine/frame_buffer.h"
 #include "engine/splicer.h"
 
 namespace tsa {
@@ -109,15 +110,6 @@ void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
   }
 }
 
-FrameBuffer allocateFrameBuffer(std::size_t bytes, Console& console) {
-  FrameBuffer frameBuf(
-      static_cast<unsigned char*>(::operator new[](bytes, frameBufAlignment, std::nothrow)));
-  if (!frameBuf) {
-    console.print("Error: cannot allocate the frame buffer\n");
-  }
-  return frameBuf;
-}
-
 ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console) {
   if (argc != 3) {
     printUsage(console);
@@ -143,11 +135,11 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {
     return ExitStatus::OverwriteDeclined;
   }
-  std::optional<OutputFile> pOutFile =
-      openOutput(outFile, editListIdentity, pEditListFile, console);
-  if (!pOutFile) {
+  std::optional<OutputFile> output = openOutput(outFile, editListIdentity, pEditListFile, console);
+  if (!output) {
     return ExitStatus::OutputNotWritable;
   }
+  OutputFile& pOutFile = *output;
 
   const auto time0 = std::chrono::steady_clock::now();
   const ScanResult scan = scanEditList(pEditListFile, console);
@@ -159,13 +151,13 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::WriteOrMemoryError;
   }
   const ExitStatus copied =
-      runAssembly(pEditListFile, *pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
+      runAssembly(pEditListFile, pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
                   scan.totalFrames, console);
   if (copied != ExitStatus::Success) {
     return copied;
   }
   frameBuf.reset();
-  if (!pOutFile->close(console)) {
+  if (!pOutFile.close(console)) {
     return ExitStatus::WriteOrMemoryError;
   }
   const auto time1 = std::chrono::steady_clock::now();

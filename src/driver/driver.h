@@ -2,11 +2,8 @@
 // run's steps.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-#include <new>
 #include <string>
 #include <string_view>
 
@@ -28,17 +25,5 @@ namespace tsa {
 
 /// Prints the closing report for a run of `elapsedSeconds` whole seconds.
 void printDoneLine(Console& console, std::int64_t elapsedSeconds);
-
-/// The one buffer every frame passes through, aligned to a memory page: the
-/// kernel copies into and out of an aligned buffer faster.
-inline constexpr std::align_val_t frameBufAlignment{4096};
-struct FrameBufferFree {
-  void operator()(unsigned char* memory) const { ::operator delete[](memory, frameBufAlignment); }
-};
-using FrameBuffer = std::unique_ptr<unsigned char[], FrameBufferFree>;
-
-/// Allocates the frame buffer of `bytes` bytes; on failure prints why and
-/// returns null.
-[[nodiscard]] FrameBuffer allocateFrameBuffer(std::size_t bytes, Console& console);
 
 }  // namespace tsa

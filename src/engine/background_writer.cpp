@@ -15,20 +15,20 @@ BackgroundWriter::~BackgroundWriter() {
   thread_.join();
 }
 
-void BackgroundWriter::start(std::span<const unsigned char> frame) {
+void BackgroundWriter::start(std::span<const unsigned char> bytes) {
   {
     const std::lock_guard lock(mutex_);
-    frame_ = frame;
+    bytes_ = bytes;
     busy_ = true;
-    error_ = 0;
+    result_ = {};
   }
   changed_.notify_all();
 }
 
-int BackgroundWriter::finish() {
+Transfer BackgroundWriter::finish() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return !busy_; });
-  return error_;
+  return result_;
 }
 
 void BackgroundWriter::writeFrames() {
@@ -38,11 +38,11 @@ void BackgroundWriter::writeFrames() {
     if (stopping_) {
       return;
     }
-    const std::span<const unsigned char> frame = frame_;
+    const std::span<const unsigned char> bytes = bytes_;
     lock.unlock();
-    const int error = pOutFile_.write(frame);
+    const Transfer result = pOutFile_.write(bytes);
     lock.lock();
-    error_ = error;
+    result_ = result;
     busy_ = false;
     changed_.notify_all();
   }

@@ -10,10 +10,10 @@
 
 namespace tsa {
 
-/// A thread that writes the frames it is handed to the output, one at a
+/// A thread that writes what it is handed to the output, one piece at a
 /// time, so that reading the next frame overlaps the write of the last. The
-/// caller hands a frame over, reads on, and asks for the outcome before it
-/// reuses that frame's buffer or reports the frame done.
+/// caller hands bytes over, reads on, and asks for the outcome before it
+/// reuses their buffer or reports the frame done.
 class BackgroundWriter {
  public:
   explicit BackgroundWriter(OutputFile& pOutFile);
@@ -22,12 +22,12 @@ class BackgroundWriter {
   /// Waits for a write still going, then ends the thread.
   ~BackgroundWriter();
 
-  /// Starts writing `frame`, which must stay untouched until finish().
-  void start(std::span<const unsigned char> frame);
+  /// Starts writing `bytes`, which must stay untouched until finish().
+  void start(std::span<const unsigned char> bytes);
 
-  /// Waits for the write started last; returns 0, or the error it ended in
-  /// (see OutputFile::write). Returns 0 at once when no write was started.
-  [[nodiscard]] int finish();
+  /// Waits for the write started last and returns how it went (see
+  /// OutputFile::write).
+  [[nodiscard]] Transfer finish();
 
  private:
   void writeFrames();
@@ -35,10 +35,10 @@ class BackgroundWriter {
   OutputFile& pOutFile_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::span<const unsigned char> frame_;
+  std::span<const unsigned char> bytes_;
   bool busy_ = false;
   bool stopping_ = false;
-  int error_ = 0;
+  Transfer result_;
   std::thread thread_;  // last, so that it starts once the rest is set up
 };
 

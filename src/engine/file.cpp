@@ -1,6 +1,8 @@
 // The parts of the file layer that every platform shares.
 #include "engine/file.h"
 
+#include <cerrno>
+
 namespace tsa {
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -13,23 +15,61 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 
 FileHandle::~FileHandle() { (void)close(); }
 
-int OutputFile::write(std::span<const unsigned char> bytes) {
-  std::span<const unsigned char> rest = bytes;
-  while (!rest.empty()) {
-    const Transfer written = writeSome(file_, rest);
+Transfer OutputFile::write(std::span<const unsigned char> bytes) {
+  Transfer total;
+  while (total.bytes < bytes.size()) {
+    const Transfer written = writeSome(file_, bytes.subspan(total.bytes));
+    position_ += static_cast<std::int64_t>(written.bytes);
+    total.bytes += written.bytes;
     if (written.error != 0) {
-      // Half a frame in a raw video file shifts every frame after it for
-      // whoever reads it next, so a file keeps only the whole writes. If
-      // the cut fails too, the write failure is still the one to report.
-      if (regularFile_) {
-        (void)cutToLength(file_, wholeBytes_);
-      }
-      return written.error;
+      total.error = written.error;
+      break;
     }
-    rest = rest.subspan(written.bytes);
+    // Past the page cache the rest must start on a block too: what went
+    // past the last whole block is written again with it.
+    const std::size_t offBlock = directBlock_ != 0 ? total.bytes % directBlock_ : 0;
+    if (offBlock != 0 && total.bytes < bytes.size() &&
+        seekTo(file_, position_ - static_cast<std::int64_t>(offBlock)) == 0) {
+      position_ -= static_cast<std::int64_t>(offBlock);
+      total.bytes -= offBlock;
+    }
   }
-  wholeBytes_ += static_cast<std::int64_t>(bytes.size());
-  return 0;
+  return total;
+}
+
+Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes) {
+  if (directBlock_ == 0) {
+    return write(bytes);
+  }
+  // As dd does with a last partial block: the flag is cleared for this one
+  // write, which may start and end anywhere.
+  const std::int64_t start = position_;
+  Transfer written{0, movePastPageCache(file_, false) ? 0 : EINVAL};
+  if (written.error == 0) {
+    written = write(bytes);
+  }
+  if (written.error == 0) {
+    written.error = seekTo(file_, start);
+    position_ = written.error == 0 ? start : position_;
+  }
+  if (written.error == 0 && !movePastPageCache(file_, true)) {
+    directBlock_ = 0;  // the rest goes through the page cache, as it can
+  }
+  return written;
+}
+
+std::size_t OutputFile::goPastPageCache(std::size_t maxBlock) {
+  const std::size_t block = regularFile_ ? directTransferBlock(file_) : 0;
+  if (block != 0 && block <= maxBlock && movePastPageCache(file_, true)) {
+    directBlock_ = block;
+  }
+  return directBlock_;
+}
+
+void OutputFile::cutBackTo(std::int64_t length) {
+  if (regularFile_) {
+    (void)cutToLength(file_, length);
+  }
 }
 
 bool OutputFile::close(Console& console) {

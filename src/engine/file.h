@@ -63,6 +63,7 @@ struct OpenResult {
   bool heldElsewhere = false;  // refused because another open holds it
   FileIdentity identity;
   bool regularFile = false;
+  bool device = false;  // a character or block device: /dev/null, a console, a disk
   std::int64_t size = 0;
 };
 
@@ -105,37 +106,53 @@ struct Transfer {
 /// Cuts (or extends) the file to `length` bytes; 0 or the error.
 [[nodiscard]] int cutToLength(const FileHandle& file, std::int64_t length);
 
+/// The block that transfers of `file` past the page cache must start and end
+/// on, in the file and in memory: the larger of what the system requires
+/// and the file system's own block (4,096 on ext4). 0 where the file cannot
+/// move its data past the page cache (a pipe, a device, tmpfs, an older
+/// kernel, other platforms).
+[[nodiscard]] std::size_t directTransferBlock(const FileHandle& file);
+
 /// From now on moves the file's data between the device and the caller's
-/// buffers directly, past the page cache, where the system and the file
-/// allow transfers of `blockBytes` at offsets that are multiples of it from
-/// buffers aligned to a memory page. Returns false, with nothing changed,
-/// where they do not (a pipe, a device, tmpfs, an unaligned device, other
-/// platforms). A transfer that the device still refuses for its alignment
-/// goes through the page cache instead, so reads and writes never fail for
-/// having asked.
-[[nodiscard]] bool bypassPageCache(const FileHandle& file, std::int64_t blockBytes);
+/// buffers directly, past the page cache (`past`), or through it again.
+/// Returns false, with nothing changed, where that cannot be done. A
+/// transfer that the device still refuses for its alignment goes through
+/// the page cache instead, so reads and writes never fail for having asked.
+[[nodiscard]] bool movePastPageCache(const FileHandle& file, bool past);
 
 /// The output file of a run, held exclusively while it is written. Every
-/// write and the final close are checked. A regular file only ever keeps
-/// whole writes: a write that fails part-way is cut back off.
+/// write and the final close are checked; what the file keeps after a
+/// failure is its owner's to decide (see cutBackTo).
 class OutputFile {
  public:
   OutputFile(FileHandle file, std::string path, bool regularFile)
       : file_(std::move(file)), path_(std::move(path)), regularFile_(regularFile) {}
 
-  /// Writes all of `bytes` at the current end; returns 0, or the error after
-  /// which a regular file holds only what earlier writes wrote. Prints
-  /// nothing, so that it may run beside the console's thread.
-  [[nodiscard]] int write(std::span<const unsigned char> bytes);
+  /// Writes all of `bytes` at the file's position. Returns how many went
+  /// and the error that stopped the rest (0 when all went). Prints nothing,
+  /// so that it may run beside the console's thread.
+  [[nodiscard]] Transfer write(std::span<const unsigned char> bytes);
+
+  /// Writes all of `bytes` through the page cache, then moves the position
+  /// back to where it was, so that the next write past the cache starts on
+  /// a block again and writes these bytes a second time with what follows.
+  [[nodiscard]] Transfer writeThroughPageCache(std::span<const unsigned char> bytes);
+
+  /// Writes past the page cache from now on where the file allows blocks of
+  /// at most `maxBlock` bytes; returns the block writes must then start and
+  /// end on, or 0 where the output keeps the page cache.
+  [[nodiscard]] std::size_t goPastPageCache(std::size_t maxBlock);
+
+  /// The block writes start and end on past the page cache, or 0.
+  [[nodiscard]] std::size_t directBlock() const { return directBlock_; }
+
+  /// Cuts a regular file back to its first `length` bytes, so that it never
+  /// keeps part of a frame; pipes and devices keep what went. Quiet: a cut
+  /// that fails leaves the failure that called for it to be reported.
+  void cutBackTo(std::int64_t length);
 
   /// Prints the write-failure message for `error`.
   void reportWriteError(int error, Console& console) const;
-
-  /// Writes past the page cache where the file allows frames of
-  /// `blockBytes` (see bypassPageCache); false where it does not.
-  [[nodiscard]] bool bypassPageCache(std::int64_t blockBytes) {
-    return regularFile_ && tsa::bypassPageCache(file_, blockBytes);
-  }
 
   /// Closes the file, so that an error the system kept back shows; false
   /// after printing why.
@@ -145,7 +162,8 @@ class OutputFile {
   FileHandle file_;
   std::string path_;
   bool regularFile_;
-  std::int64_t wholeBytes_ = 0;  // bytes of the writes that went through whole
+  std::size_t directBlock_ = 0;
+  std::int64_t position_ = 0;  // where the next write goes: the file starts empty
 };
 
 }  // namespace tsa

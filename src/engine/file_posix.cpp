@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,9 +26,6 @@ bool lockedElsewhere(int fd, int operation) {
   }
   return errno == EWOULDBLOCK || errno == EINTR;
 }
-
-// Direct transfers need buffers aligned to at most this.
-constexpr unsigned pageBytes = 4096;
 
 // After a transfer that failed with `error`: true when the file was moving
 // data past the page cache and the failure may be the alignment that this
@@ -68,6 +66,7 @@ bool describeOpenFile(OpenResult& result, bool& directory) {
   result.identity = {static_cast<std::uint64_t>(status.st_dev),
                      static_cast<std::uint64_t>(status.st_ino)};
   result.regularFile = S_ISREG(status.st_mode);
+  result.device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
   result.size = status.st_size;
   return true;
 }
@@ -166,24 +165,35 @@ Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes)
   }
 }
 
-bool bypassPageCache(const FileHandle& file, std::int64_t blockBytes) {
+std::size_t directTransferBlock(const FileHandle& file) {
 #ifndef STATX_DIOALIGN
   (void)file;
-  (void)blockBytes;
-  return false;  // a system too old to say what direct transfers need
+  return 0;  // a system too old to say what direct transfers need
 #else
   // The file system says which alignment direct transfers need; none at all
-  // means it has none (tmpfs, a pipe, a device).
+  // means it has none (tmpfs, a pipe, a device). What it accepts is not
+  // what is fast: ext4 and XFS serve a transfer that starts or ends inside
+  // one of their blocks on a slow path, and btrfs through its own cache.
   struct statx status {};
   if (::statx(fdOf(file), "", AT_EMPTY_PATH, STATX_DIOALIGN, &status) != 0 ||
       (status.stx_mask & STATX_DIOALIGN) == 0 || status.stx_dio_mem_align == 0 ||
-      status.stx_dio_mem_align > pageBytes || status.stx_dio_offset_align == 0 ||
-      blockBytes % status.stx_dio_offset_align != 0) {
+      status.stx_dio_offset_align == 0) {
+    return 0;
+  }
+  const auto block = std::max<std::size_t>(
+      {status.stx_dio_offset_align, status.stx_dio_mem_align, status.stx_blksize});
+  // Blocks that are not a power of two cannot be rounded to cheaply.
+  return (block & (block - 1)) == 0 ? block : 0;
+#endif
+}
+
+bool movePastPageCache(const FileHandle& file, bool past) {
+  const int flags = ::fcntl(fdOf(file), F_GETFL);
+  if (flags < 0) {
     return false;
   }
-  const int flags = ::fcntl(fdOf(file), F_GETFL);
-  return flags >= 0 && ::fcntl(fdOf(file), F_SETFL, flags | O_DIRECT) == 0;
-#endif
+  const int wanted = past ? flags | O_DIRECT : flags & ~O_DIRECT;
+  return wanted == flags || ::fcntl(fdOf(file), F_SETFL, wanted) == 0;
 }
 
 int seekTo(const FileHandle& file, std::int64_t offset) {

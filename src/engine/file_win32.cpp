@@ -35,7 +35,9 @@ OpenResult openWith(const std::string& path, DWORD access, DWORD share, DWORD di
     return failed(lastError());
   }
   const HANDLE handle = handleOf(result.file);
-  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+  const DWORD type = ::GetFileType(handle);
+  result.device = type == FILE_TYPE_CHAR;
+  if (type != FILE_TYPE_DISK) {
     return result;  // a console, NUL or a pipe: no identity, no length
   }
   BY_HANDLE_FILE_INFORMATION info{};
@@ -141,10 +143,10 @@ int cutToLength(const FileHandle& file, std::int64_t length) {
              : lastError();
 }
 
-bool bypassPageCache(const FileHandle& /*file*/, std::int64_t /*blockBytes*/) {
-  // Unbuffered transfers can only be chosen when a file is opened; the
-  // Windows build keeps the system's cache.
-  return false;
-}
+// Unbuffered transfers can only be chosen when a file is opened; the
+// Windows build keeps the system's cache.
+std::size_t directTransferBlock(const FileHandle& /*file*/) { return 0; }
+
+bool movePastPageCache(const FileHandle& /*file*/, bool past) { return !past; }
 
 }  // namespace tsa

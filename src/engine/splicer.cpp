@@ -1,131 +1,194 @@
 #include "engine/splicer.h"
 
+#include <array>
 #include <optional>
+#include <string>
 
 #include "engine/background_writer.h"
+#include "engine/frame_buffer.h"
+#include "engine/frame_source.h"
+#include "engine/output_stream.h"
 
 namespace tsa {
 namespace {
 
-enum class ReadOutcome { WholeFrame, RanOut, Failed };
-
-// Fills `frame` from the source's current position. A source that ends
-// first (a range past its end, or a last frame cut short) has run out.
-ReadOutcome readFrame(const FileHandle& source, std::span<unsigned char> frame, int& error) {
-  while (!frame.empty()) {
-    const Transfer got = readSome(source, frame);
-    if (got.error != 0) {
-      error = got.error;
-      return ReadOutcome::Failed;
-    }
-    if (got.bytes == 0) {
-      return ReadOutcome::RanOut;
-    }
-    frame = frame.subspan(got.bytes);
-  }
-  return ReadOutcome::WholeFrame;
-}
-
-ExitStatus reportSeekPastEnd(Console& console) {
-  console.print("Error: seek past end of file\n");
-  return ExitStatus::SourceTooShort;
-}
-
-// Moves a freshly opened source to its first wanted frame. A fresh open
-// already stands at frame 0, which is all a pipe can offer.
-bool seekToFrame(const FileHandle& source, std::int32_t seekFr) {
-  return seekFr == 0 || seekTo(source, std::int64_t{seekFr} * frameSize) == 0;
-}
-
-// One copy pass. Frames are read into two buffers in turn; each is written
-// in the background while the next one is read, and its progress line is
-// printed once its write is done, so the console and the output tell the
-// same story as a plain read-write-print loop.
+// One copy pass. Frames are read into two slots in turn; each is written in
+// the background while the next one is read, and its progress line is
+// printed once the output holds all of it, so the console and the output
+// tell the same story as a plain read-write-print loop. Past the page cache
+// the end of a frame may wait in the carry for the next write, and its
+// line with it.
 class FrameCopier {
  public:
   FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, std::int64_t totalFrames,
               std::int64_t uncachedFrom, Console& console)
       : pOutFile_(pOutFile),
-        frames_{frameBuf.first(frameSize), frameBuf.subspan(frameBufStride, frameSize)},
+        out_(pOutFile, {}, {}),
+        slots_{frameBuf.first(slotBytes), frameBuf.subspan(slotBytes, slotBytes)},
         totalFrames_(totalFrames),
-        console_(console),
         // Past the page cache's useful size the output goes straight to the
         // device, and so do the sources it is read from.
-        uncached_(totalFrames * frameSize >= uncachedFrom && pOutFile.bypassPageCache(frameSize)),
-        writer_(pOutFile) {}
-
-  ExitStatus copySplice(const EditInstruction& inst) {
-    const char* name = inst.sourceFileName.c_str();
-    const OpenResult pSourceFile = openForReading(inst.sourceFileName);
-    if (!pSourceFile.file.isOpen()) {
-      console_.print("Input file \"%s\" disappeared?\n", name);
-      return ExitStatus::SourceDisappeared;
-    }
+        uncached_(totalFrames * frameSize >= uncachedFrom),
+        console_(console),
+        writer_(pOutFile) {
     if (uncached_) {
-      (void)bypassPageCache(pSourceFile.file, frameSize);
+      out_.goPastPageCache();
     }
-    if (!seekToFrame(pSourceFile.file, inst.seekFr)) {
-      return reportSeekPastEnd(console_);
+  }
+
+  // Starts the output; false after reporting a failed write.
+  ExitStatus begin() {
+    if (const int error = out_.begin(); error != 0) {
+      return failedWrite(nullptr, error);
     }
-    for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
-      const std::span<unsigned char> frame = frames_[frameIndex % 2];
-      int readError = 0;
-      const ReadOutcome read = readFrame(pSourceFile.file, frame, readError);
-      if (!finishWrite()) {
-        return ExitStatus::WriteOrMemoryError;
-      }
-      switch (read) {
-        case ReadOutcome::WholeFrame:
-          break;
-        case ReadOutcome::RanOut:
-          return reportSeekPastEnd(console_);
-        case ReadOutcome::Failed:
-          console_.print("Error: cannot read input file \"%s\" (%s)\n", name,
-                         describeError(readError).c_str());
-          return ExitStatus::SourceTooShort;
-      }
-      writer_.start(frame);
-      pending_ = PendingFrame{frameIndex, inst.numFr, name};
-    }
-    if (!finishWrite()) {
-      return ExitStatus::WriteOrMemoryError;
-    }
-    printClosingLine(console_, name);
     return ExitStatus::Success;
   }
 
+  ExitStatus copySplice(const EditInstruction& inst) {
+    const char* name = inst.sourceFileName.c_str();
+    FrameSource pSourceFile;
+    if (!pSourceFile.open(inst.sourceFileName, FrameLayout{}, uncached_)) {
+      return endWith(ExitStatus::SourceDisappeared,
+                     [&] { console_.print("Input file \"%s\" disappeared?\n", name); });
+    }
+    if (!pSourceFile.startAt(inst.seekFr)) {
+      return endWith(ExitStatus::SourceTooShort, [&] { reportSeekPastEnd(); });
+    }
+    if (inst.numFr == 0) {
+      // Nothing of this splice waits for a write, but the line that closes it
+      // comes after those of the frames before.
+      if (!settle()) {
+        return ExitStatus::WriteOrMemoryError;
+      }
+      printClosingLine(console_, name);
+      return ExitStatus::Success;
+    }
+    for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
+      const std::span<unsigned char> slot = slots_[nextSlot_];
+      nextSlot_ ^= 1U;
+      std::span<unsigned char> picture;
+      switch (pSourceFile.readNext(slot.subspan(slotLead), picture)) {
+        case FrameSource::Read::WholeFrame:
+          break;
+        case FrameSource::Read::RanOut:
+        case FrameSource::Read::BadMarker:
+          return endWith(ExitStatus::SourceTooShort, [&] { reportSeekPastEnd(); });
+        case FrameSource::Read::Failed:
+          return endWith(ExitStatus::SourceTooShort, [&] {
+            console_.print("Error: cannot read input file \"%s\" (%s)\n", name,
+                           describeError(pSourceFile.error()).c_str());
+          });
+      }
+      const OutputStream::Write write = out_.stage(slot, picture);
+      if (!finishWrite()) {
+        return ExitStatus::WriteOrMemoryError;
+      }
+      writer_.start(write.bytes);
+      inFlight_ = write;
+      waiting_[(firstWaiting_ + waitingCount_++) % waiting_.size()].set(
+          frameIndex, inst.numFr, inst.sourceFileName, frameIndex + 1 == inst.numFr);
+    }
+    return ExitStatus::Success;
+  }
+
+  // Ends the pass once every splice is copied: the output then holds every
+  // frame whole and every line is printed.
+  ExitStatus finish() { return settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError; }
+
+  // Ends the pass with `status` once the output holds whole what it can and
+  // the lines of those frames are printed; then `report` prints why.
+  template <typename Report>
+  ExitStatus endWith(ExitStatus status, Report report) {
+    if (!settle()) {
+      return ExitStatus::WriteOrMemoryError;
+    }
+    report();
+    return status;
+  }
+
  private:
-  struct PendingFrame {
-    std::int32_t frameIndex;
-    std::int32_t numFr;
-    const char* sourceFileName;
+  // A frame written, or on its way, whose line is not printed yet.
+  struct WaitingFrame {
+    void set(std::int32_t index, std::int32_t count, const std::string& source, bool last) {
+      frameIndex = index;
+      numFr = count;
+      sourceFileName = source;  // a copy: the list's next line may come first
+      endsSplice = last;
+    }
+    std::int32_t frameIndex = 0;
+    std::int32_t numFr = 0;
+    std::string sourceFileName;
+    bool endsSplice = false;
   };
 
-  // Waits for the frame being written, if any, and prints its progress
-  // line; false after reporting a write that failed.
+  // Waits for the write in flight, if any, and prints the lines of the
+  // frames the output now holds whole; false after reporting a failure.
   bool finishWrite() {
-    if (!pending_) {
+    if (!inFlight_) {
       return true;
     }
-    const PendingFrame frame = *pending_;
-    pending_.reset();
-    if (const int error = writer_.finish(); error != 0) {
-      pOutFile_.reportWriteError(error, console_);
-      return false;
+    const OutputStream::Write write = *inFlight_;
+    inFlight_.reset();
+    const Transfer result = writer_.finish();
+    out_.wrote(write, result);
+    if (result.error != 0) {
+      return failedWrite(&write, result.error) == ExitStatus::Success;
     }
-    ++framesWritten_;
-    printProgressLine(console_, frame.frameIndex, frame.numFr, frame.sourceFileName, framesWritten_,
-                      totalFrames_);
+    printWholeFrames();
     return true;
   }
 
+  // Brings the output to a standstill with every frame read so far whole in
+  // it, and their lines printed; false after reporting a failure.
+  bool settle() {
+    if (!finishWrite()) {
+      return false;
+    }
+    if (const int error = out_.flushCarried(); error != 0) {
+      return failedWrite(nullptr, error) == ExitStatus::Success;
+    }
+    printWholeFrames();
+    return true;
+  }
+
+  // After a write failed: the output keeps its whole frames, their lines
+  // are printed, then the failure.
+  ExitStatus failedWrite(const OutputStream::Write* write, int error) {
+    out_.keepWholeUnits(write);
+    printWholeFrames();
+    pOutFile_.reportWriteError(error, console_);
+    return ExitStatus::WriteOrMemoryError;
+  }
+
+  void reportSeekPastEnd() { console_.print("Error: seek past end of file\n"); }
+
+  void printWholeFrames() {
+    while (waitingCount_ > 0 && framesWritten_ < out_.wholeFrames()) {
+      const WaitingFrame& frame = waiting_[firstWaiting_];
+      firstWaiting_ = (firstWaiting_ + 1) % waiting_.size();
+      --waitingCount_;
+      ++framesWritten_;
+      printProgressLine(console_, frame.frameIndex, frame.numFr, frame.sourceFileName.c_str(),
+                        framesWritten_, totalFrames_);
+      if (frame.endsSplice) {
+        printClosingLine(console_, frame.sourceFileName.c_str());
+      }
+    }
+  }
+
   OutputFile& pOutFile_;
-  std::span<unsigned char> frames_[2];
+  OutputStream out_;
+  std::array<std::span<unsigned char>, 2> slots_;
+  unsigned nextSlot_ = 0;
   std::int64_t totalFrames_;
   std::int64_t framesWritten_ = 0;
-  Console& console_;
   bool uncached_;
-  std::optional<PendingFrame> pending_;
+  Console& console_;
+  std::optional<OutputStream::Write> inFlight_;
+  // At most the frame whose end is carried and the one being written wait.
+  std::array<WaitingFrame, 4> waiting_;
+  std::size_t firstWaiting_ = 0;
+  std::size_t waitingCount_ = 0;
   BackgroundWriter writer_;  // last: its thread ends before the rest goes
 };
 
@@ -154,14 +217,19 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                        std::span<unsigned char> frameBuf, std::int64_t totalFrames,
                        Console& console, std::int64_t uncachedFrom) {
   FrameCopier copier(pOutFile, frameBuf, totalFrames, uncachedFrom, console);
+  if (const ExitStatus status = copier.begin(); status != ExitStatus::Success) {
+    return status;
+  }
   EditInstruction inst;
   for (;;) {
+    // The list was walked whole by the pre-scan, so its end is all the walk
+    // can meet here; a failure would have been reported there first.
     const EditListReader::Next next = pEditListFile.next(inst, console);
     if (next == EditListReader::Next::End) {
-      return ExitStatus::Success;
+      return copier.finish();
     }
     if (next != EditListReader::Next::Instruction) {
-      return EditListReader::failureStatus(next);
+      return copier.endWith(EditListReader::failureStatus(next), [] {});
     }
     if (const ExitStatus status = copier.copySplice(inst); status != ExitStatus::Success) {
       return status;

@@ -2,7 +2,6 @@
 // progress line.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,15 +10,6 @@
 #include "engine/file.h"
 
 namespace tsa {
-
-/// Where one frame buffer starts after the other in `frameBuf`: a frame
-/// rounded up to a memory page, so both start on a page.
-inline constexpr std::size_t frameBufStride =
-    (static_cast<std::size_t>(frameSize) + 4095) / 4096 * 4096;
-
-/// The size of `frameBuf`: two frame buffers, one being written while the
-/// next frame is read into the other.
-inline constexpr std::size_t frameBufBytes = 2 * frameBufStride;
 
 /// Outputs of this size and more are written past the page cache (where
 /// the file system allows it), and their sources read past it: such a
@@ -41,12 +31,13 @@ void printClosingLine(Console& console, const char* sourceFileName);
 
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end of
-/// `pOutFile`, through `frameBuf` (frameBufBytes, page-aligned). Prints a progress line
-/// per frame and a closing line per splice. Returns Success, or after
-/// printing the reason: SourceDisappeared (5), SourceTooShort (6),
-/// WriteOrMemoryError (7).
-/// Frames written before a failure stay in the output. An output of
-/// `uncachedFrom` bytes or more goes past the page cache where it can.
+/// `pOutFile`, through `frameBuf` (frameBufBytes, see frame_buffer.h). Prints
+/// a progress line per frame once the output holds the whole frame, and a
+/// closing line per splice. Returns Success, or after printing the reason:
+/// SourceDisappeared (5), SourceTooShort (6), WriteOrMemoryError (7).
+/// After a failure the output holds exactly the frames whose progress lines
+/// were printed, whole. An output of `uncachedFrom` bytes or more goes past
+/// the page cache where it can.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf, std::int64_t totalFrames,
                                      Console& console,

@@ -1,0 +1,52 @@
+// The one buffer every frame of a run passes through, and how it is laid
+// out: two slots, one being written while the next frame is read into the
+// other.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <span>
+
+#include "engine/console.h"
+#include "engine/frame.h"
+
+namespace tsa {
+
+/// The largest file-system block that transfers past the page cache are
+/// aligned to; a file with larger blocks keeps the page cache.
+inline constexpr std::size_t maxDirectBlock = std::size_t{64} * 1024;
+
+/// The longest frame-marker line a source's frames may carry.
+inline constexpr std::size_t maxFrameMarker = 4096;
+
+/// Where a frame is read to in its slot. The room before it takes the bytes
+/// carried over from the frame before and the output's frame marker, so
+/// that one write can start on a block boundary in memory.
+inline constexpr std::size_t slotLead = 3 * maxDirectBlock;
+
+/// The bytes a read may bring: a frame with its marker, and the parts of
+/// the blocks around them that a read past the page cache must take too.
+inline constexpr std::size_t slotReadBytes =
+    (static_cast<std::size_t>(frameSize) + maxFrameMarker + 3 * maxDirectBlock - 1) /
+    maxDirectBlock * maxDirectBlock;
+
+/// One slot: its lead, then its read area.
+inline constexpr std::size_t slotBytes = slotLead + slotReadBytes;
+
+/// The size of `frameBuf`: two slots.
+inline constexpr std::size_t frameBufBytes = 2 * slotBytes;
+
+/// `frameBuf` starts on the largest block, so every slot and read area does.
+inline constexpr std::align_val_t frameBufAlignment{maxDirectBlock};
+
+struct FrameBufferFree {
+  void operator()(unsigned char* memory) const { ::operator delete[](memory, frameBufAlignment); }
+};
+using FrameBuffer = std::unique_ptr<unsigned char[], FrameBufferFree>;
+
+/// Allocates a frame buffer of `bytes` bytes; on failure prints why and
+/// returns null.
+[[nodiscard]] FrameBuffer allocateFrameBuffer(std::size_t bytes, Console& console);
+
+}  // namespace tsa

@@ -1,0 +1,71 @@
+// A source during the copy: where its frames lie, and reads of whole
+// frames, past the page cache on block boundaries where the run asks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "engine/file.h"
+#include "engine/frame.h"
+
+namespace tsa {
+
+/// Where the frames of a source file lie: after a header, each frame behind
+/// a marker of the same length (both none in a raw file).
+struct FrameLayout {
+  std::int64_t headerBytes = 0;
+  std::int64_t markerBytes = 0;
+
+  /// Where frame `frame` (counted from 0) starts: its marker, then its
+  /// picture of frameSize bytes.
+  [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const {
+    return headerBytes + frame * (markerBytes + frameSize);
+  }
+};
+
+/// One source, open for one splice: its frames are read one after the
+/// other from a first frame on.
+class FrameSource {
+ public:
+  enum class Read {
+    WholeFrame,  // `picture` holds the frame
+    RanOut,      // the source ends before the frame does
+    Failed,      // a read failed; see error()
+    BadMarker,   // the frame's marker is not one
+  };
+
+  /// Opens `name`, whose frames lie as `layout` says, and reads it past the
+  /// page cache if `pastPageCache` and the file allows. False when it cannot
+  /// be opened.
+  [[nodiscard]] bool open(const std::string& name, const FrameLayout& layout, bool pastPageCache);
+
+  /// Makes `first` the next frame to read; false when the source cannot be
+  /// moved there (a pipe can only start at its beginning).
+  [[nodiscard]] bool startAt(std::int64_t first);
+
+  /// Reads the next frame into `area` (a slot's read area, aligned to
+  /// maxDirectBlock) and points `picture` at the frame's bytes inside it.
+  [[nodiscard]] Read readNext(std::span<unsigned char> area, std::span<unsigned char>& picture);
+
+  /// The error of the last read that Failed.
+  [[nodiscard]] int error() const { return error_; }
+
+ private:
+  /// Reads `buffer` full from the file's position; false when the source
+  /// ends first (`got` says how far it came) or a read fails.
+  [[nodiscard]] bool readFull(std::span<unsigned char> buffer, std::size_t& got);
+
+  /// The marker check: true when the `markerBytes` before a picture are a
+  /// frame marker (always, in a raw file).
+  [[nodiscard]] static bool markerIsValid(std::span<const unsigned char> marker);
+
+  OpenResult file_;
+  FrameLayout layout_;
+  std::size_t block_ = 0;  // past the page cache: the block reads start and end on
+  std::int64_t next_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace tsa

@@ -1,0 +1,107 @@
+#include "engine/output_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/frame_buffer.h"
+
+namespace tsa {
+
+void OutputStream::goPastPageCache() {
+  // A frame smaller than a block would leave whole frames in the carry.
+  block_ = file_.goPastPageCache(std::min(maxDirectBlock, static_cast<std::size_t>(frameSize)));
+}
+
+int OutputStream::begin() {
+  const std::span<const unsigned char> header(
+      reinterpret_cast<const unsigned char*>(header_.data()), header_.size());
+  addUnit(header.size(), false);
+  if (block_ != 0) {
+    carried_ = header;  // written with the first frame, from a block
+    return 0;
+  }
+  const Transfer written = file_.write(header);
+  holdsUpTo(static_cast<std::int64_t>(written.bytes));
+  return written.error;
+}
+
+OutputStream::Write OutputStream::stage(std::span<unsigned char> slot,
+                                        std::span<unsigned char> picture) {
+  const std::size_t carried = carried_.size();
+  const std::size_t marker = marker_.size();
+  const auto pictureAt = static_cast<std::size_t>(picture.data() - slot.data());
+  // Past the page cache the write starts on the block before the picture
+  // that leaves room for the carried bytes and the marker. Where that puts
+  // the picture off its place, it moves back by less than a block.
+  std::size_t start = pictureAt - carried - marker;
+  if (block_ != 0) {
+    start = start / block_ * block_;
+    const std::size_t moved = start + carried + marker;
+    if (moved != pictureAt) {
+      std::memmove(slot.data() + moved, picture.data(), picture.size());
+    }
+  }
+  std::memcpy(slot.data() + start + carried, marker_.data(), marker);
+  if (carried != 0) {
+    std::memcpy(slot.data() + start, carried_.data(), carried);
+  }
+  const std::size_t unit = carried + marker + picture.size();
+  const std::size_t now = block_ != 0 ? unit / block_ * block_ : unit;
+
+  const Write write{slot.subspan(start, now), streamEnd_ - static_cast<std::int64_t>(carried),
+                    carried};
+  carried_ = slot.subspan(start + now, unit - now);
+  addUnit(marker + picture.size(), true);
+  return write;
+}
+
+void OutputStream::wrote(const Write& write, const Transfer& result) {
+  holdsUpTo(write.start + static_cast<std::int64_t>(result.bytes));
+}
+
+int OutputStream::flushCarried() {
+  if (carried_.empty()) {
+    return 0;
+  }
+  const Transfer written = file_.writeThroughPageCache(carried_);
+  holdsUpTo(streamEnd_ - static_cast<std::int64_t>(carried_.size()) +
+            static_cast<std::int64_t>(written.bytes));
+  return written.error;
+}
+
+void OutputStream::keepWholeUnits(const Write* failed) {
+  // The bytes carried into a failed write end the unit before it; they may
+  // still go where the rest did not.
+  if (failed != nullptr) {
+    const std::int64_t carriedEnd = failed->start + static_cast<std::int64_t>(failed->carried);
+    if (pendingUnits_ > 0 && units_[0].end <= carriedEnd && inFile_ < carriedEnd) {
+      const auto from = static_cast<std::size_t>(inFile_ - failed->start);
+      const Transfer written =
+          file_.writeThroughPageCache(failed->bytes.subspan(from, failed->carried - from));
+      holdsUpTo(inFile_ + static_cast<std::int64_t>(written.bytes));
+    }
+  }
+  file_.cutBackTo(wholeEnd_);
+  inFile_ = wholeEnd_;
+}
+
+void OutputStream::addUnit(std::size_t bytes, bool frame) {
+  streamEnd_ += static_cast<std::int64_t>(bytes);
+  units_[pendingUnits_++] = Unit{streamEnd_, frame};
+  holdsUpTo(inFile_);  // a unit of no bytes is whole at once
+}
+
+void OutputStream::holdsUpTo(std::int64_t end) {
+  inFile_ = std::max(inFile_, end);
+  std::size_t whole = 0;
+  while (whole < pendingUnits_ && units_[whole].end <= inFile_) {
+    wholeEnd_ = units_[whole].end;
+    wholeFrames_ += units_[whole].frame ? 1 : 0;
+    ++whole;
+  }
+  std::copy(units_.begin() + static_cast<std::ptrdiff_t>(whole),
+            units_.begin() + static_cast<std::ptrdiff_t>(pendingUnits_), units_.begin());
+  pendingUnits_ -= whole;
+}
+
+}  // namespace tsa
