@@ -6,11 +6,15 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "test_support.h"
@@ -106,16 +110,15 @@ class TerminalRun {
 
 // Reads exactly `bytes` from `fd`, or to its end.
 std::string readBytes(int fd, std::size_t bytes) {
-  std::string data(bytes, '\0');
-  std::size_t got = 0;
-  while (got < bytes) {
-    const ssize_t n = ::read(fd, data.data() + got, bytes - got);
+  std::string data;
+  std::vector<char> chunk(1 << 16);
+  while (data.size() < bytes) {
+    const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), bytes - data.size()));
     if (n <= 0) {
       break;
     }
-    got += static_cast<std::size_t>(n);
+    data.append(chunk.data(), static_cast<std::size_t>(n));
   }
-  data.resize(got);
   return data;
 }
 
@@ -197,6 +200,86 @@ TEST_F(LiveRun, OfTwoRunsOnOneOutputOnlyOneWritesIt) {
   const testing::ToolRun firstRun = first.finish();
   EXPECT_EQ(firstRun.status, 0) << firstRun.out;
   testing::expectFrames(path("out.yuv"), {{5, 0, 2}});
+}
+
+// A stop signal in the middle of a frame, into a file through the page cache,
+// a file past it and a named pipe, or the pipe's reader going away: the
+// output keeps whole frames, exactly those whose lines were printed.
+TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
+  testing::writeSource(path("a.yuv"), 1, 2);
+  struct Case {
+    int signal;  // 0: the reader of the output pipe goes away after a frame
+    const char* output;
+    int liveFrames;  // 700 take the output past the page cache
+  };
+  std::vector<Case> cases = {{0, "out.fifo", 0}};
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const Case c :
+         {Case{signal, "out.yuv", 3}, {signal, "out.yuv", 700}, {signal, "out.fifo", 3}}) {
+      cases.push_back(c);
+    }
+  }
+  for (const Case& c : cases) {
+    const std::string where = std::string(c.output) + " " + std::to_string(c.liveFrames) +
+                              " frames, signal " + std::to_string(c.signal);
+    std::filesystem::remove(path(c.output));
+    std::filesystem::remove(path("live.yuv"));
+    const bool pipeOut = std::string(c.output) == "out.fifo";
+    ASSERT_EQ(::mkfifo(path("live.yuv").c_str(), 0644), 0);
+    ASSERT_TRUE(!pipeOut || ::mkfifo(path(c.output).c_str(), 0644) == 0);
+    const int feed = ::open(path("live.yuv").c_str(), O_RDWR | O_CLOEXEC);
+    testing::writeText(
+        path("list.txt"),
+        "a.yuv 0 2\n" + (c.signal != 0 ? "live.yuv 0 " + std::to_string(c.liveFrames) + "\n" : ""));
+    std::string received;
+    std::thread reader([&] {
+      if (pipeOut) {  // an encoder: it reads all, or one frame and goes
+        const int fd = ::open(path(c.output).c_str(), O_RDONLY | O_CLOEXEC);
+        received = readBytes(fd, c.signal == 0 ? static_cast<std::size_t>(frameSize) : ~0UL);
+        ::close(fd);
+      }
+    });
+    testing::ToolProcess tool(dir_, {"list.txt", c.output}, "y\n");
+    // The run holds in the second frame of live.yuv once the pipe is empty.
+    const std::string feedBytes =
+        c.signal != 0 ? frameBytes(5, 0) + frameBytes(5, 1).substr(0, 1000000) : "";
+    ASSERT_EQ(::write(feed, feedBytes.data(), feedBytes.size()),
+              static_cast<ssize_t>(feedBytes.size()));
+    int unread = 1;
+    while (c.signal != 0 && ::ioctl(feed, FIONREAD, &unread) == 0 && unread > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (c.signal != 0) {
+      tool.sendSignal(c.signal);
+    }
+    const testing::ToolRun run = tool.finish();
+    ::close(feed);
+    reader.join();
+
+    const int total = 2 + c.liveFrames;
+    const auto percent = [total](int frames) {
+      char text[8];
+      std::snprintf(text, sizeof text, "%4.0f", frames * 100.0 / total);
+      return std::string(text);
+    };
+    std::string out = "Corvane Test Set Assembler (10-24-2014)\n\n" +
+                      (pipeOut ? std::string(c.output) + " exists. Overwrite? (y/n)?" : "") +
+                      progressLine("  0", "a.yuv", percent(1));
+    std::string kept = frameBytes(1, 0);
+    if (c.signal == 0) {
+      EXPECT_EQ(run.status, 7) << where;
+      out += "Error: cannot write to output file \"out.fifo\" (Broken pipe)\n";
+    } else {
+      EXPECT_EQ(run.signal, c.signal) << where;
+      kept += frameBytes(1, 1) + frameBytes(5, 0);
+      out += progressLine(" 50", "a.yuv", percent(2)) + closingLine("a.yuv") +
+             progressLine("  0", "live.yuv", percent(3)) +
+             "Interrupted: the output keeps 3 whole frames\n";
+    }
+    EXPECT_EQ(run.out, out) << where;
+    EXPECT_TRUE((pipeOut ? received : testing::readFile(path(c.output))) == kept) << where;
+  }
 }
 
 }  // namespace

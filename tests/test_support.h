@@ -90,6 +90,7 @@ class CapturedConsole {
 /// The outcome of one run of the built tool.
 struct ToolRun {
   int status = -1;  // exit status, or -1 when it did not exit normally
+  int signal = 0;   // the signal that ended it, or 0
   std::string out;  // everything on standard output
   std::string err;  // everything on standard error
 };
@@ -108,6 +109,9 @@ class ToolProcess {
   ~ToolProcess();
 
   ToolRun finish();
+
+  /// Sends the tool the signal `number` (POSIX).
+  void sendSignal(int number) const;
 
  private:
   // A process id and descriptors, or Windows handles.

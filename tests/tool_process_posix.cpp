@@ -86,9 +86,12 @@ ToolRun ToolProcess::finish() {
   ::waitpid(static_cast<pid_t>(process_), &waitStatus, 0);
   process_ = -1;
   run.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+  run.signal = WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0;
   run.out = readAll(fdOf(out_));
   run.err = readAll(fdOf(err_));
   return run;
 }
+
+void ToolProcess::sendSignal(int number) const { ::kill(static_cast<pid_t>(process_), number); }
 
 }  // namespace tsa::testing

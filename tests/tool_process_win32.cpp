@@ -130,4 +130,8 @@ ToolRun ToolProcess::finish() {
   return run;
 }
 
+void ToolProcess::sendSignal(int /*number*/) const {
+  ADD_FAILURE() << "signals are for POSIX runs only";
+}
+
 }  // namespace tsa::testing

@@ -10,6 +10,7 @@
 #include "engine/file.h"
 #include "engine/frame_buffer.h"
 #include "engine/splicer.h"
+#include "engine/stop.h"
 
 namespace tsa {
 namespace {
@@ -150,6 +151,9 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
   }
+  // From here on a stop signal lets the output keep whole frames; before,
+  // with no frame copied, it ends the run at once.
+  catchStopSignals();
   const ExitStatus copied =
       runAssembly(pEditListFile, pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
                   scan.totalFrames, console);

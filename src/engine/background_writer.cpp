@@ -1,9 +1,15 @@
 #include "engine/background_writer.h"
 
+#include "engine/stop.h"
+
 namespace tsa {
 
-BackgroundWriter::BackgroundWriter(OutputFile& pOutFile)
-    : pOutFile_(pOutFile), thread_([this] { writeFrames(); }) {}
+BackgroundWriter::BackgroundWriter(OutputFile& pOutFile) : pOutFile_(pOutFile) {
+  // Stop signals go to the copying thread, never to this one: a write is
+  // never cut short by one, and a read waiting on a pipe is woken by it.
+  const StopSignalsBlocked blocked;
+  thread_ = std::thread([this] { writeFrames(); });
+}
 
 BackgroundWriter::~BackgroundWriter() {
   {

@@ -39,7 +39,7 @@ class BackgroundWriter {
   bool busy_ = false;
   bool stopping_ = false;
   Transfer result_;
-  std::thread thread_;  // last, so that it starts once the rest is set up
+  std::thread thread_;
 };
 
 }  // namespace tsa

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "engine/file.h"
+#include "engine/stop.h"
 
 namespace tsa {
 namespace {
@@ -143,7 +144,9 @@ Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer) {
     if (got >= 0) {
       return {static_cast<std::size_t>(got), 0};
     }
-    if (const int error = errno; error != EINTR && !leftDirectTransfers(fdOf(file), error)) {
+    // A stop signal wakes a read that waits on a pipe; the copy stops.
+    if (const int error = errno;
+        error == EINTR ? stopRequested() : !leftDirectTransfers(fdOf(file), error)) {
       return {0, error};
     }
   }

@@ -40,6 +40,8 @@ enum class ExitStatus : int {
   TooManySources = 8,      // more than maxSourceFiles distinct sources
   SourceNotFound = 9,      // a source cannot be opened during the pre-scan
   OverwriteDeclined = 10,  // the output exists and the user said no
+  Interrupted = 130,       // a stop signal ended the copy: main ends the process by
+                           // that signal (a shell shows 128 + its number)
 };
 
 /// One edit-list line: copy `numFr` frames of `sourceFileName`, starting at

@@ -1,6 +1,7 @@
 #include "engine/frame_source.h"
 
 #include "engine/frame_buffer.h"
+#include "engine/stop.h"
 
 namespace tsa {
 namespace {
@@ -44,6 +45,9 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
   // Past the page cache a read that ends off a block has met the end of the
   // file; reading on from there would start off a block.
   while (got < buffer.size() && (block_ == 0 || got % block_ == 0)) {
+    if (stopRequested()) {
+      return false;  // a pipe might keep the next read waiting
+    }
     const Transfer read = readSome(file_.file, buffer.subspan(got));
     if (read.error != 0) {
       error_ = read.error;
@@ -77,6 +81,9 @@ FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
   error_ = 0;
   std::size_t got = 0;
   if (!readFull(wanted, got) && got < skip + frameBytes) {
+    if (stopRequested()) {
+      return Read::Stopped;
+    }
     return error_ != 0 ? Read::Failed : Read::RanOut;
   }
   const std::span<unsigned char> frame = area.subspan(skip, frameBytes);

@@ -34,6 +34,7 @@ class FrameSource {
     RanOut,      // the source ends before the frame does
     Failed,      // a read failed; see error()
     BadMarker,   // the frame's marker is not one
+    Stopped,     // a stop was asked for while the frame was read
   };
 
   /// Opens `name`, whose frames lie as `layout` says, and reads it past the

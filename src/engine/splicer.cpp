@@ -8,6 +8,7 @@
 #include "engine/frame_buffer.h"
 #include "engine/frame_source.h"
 #include "engine/output_stream.h"
+#include "engine/stop.h"
 
 namespace tsa {
 namespace {
@@ -45,6 +46,9 @@ class FrameCopier {
   }
 
   ExitStatus copySplice(const EditInstruction& inst) {
+    if (stopRequested()) {
+      return stopped();
+    }
     const char* name = inst.sourceFileName.c_str();
     FrameSource pSourceFile;
     if (!pSourceFile.open(inst.sourceFileName, FrameLayout{}, uncached_)) {
@@ -64,6 +68,9 @@ class FrameCopier {
       return ExitStatus::Success;
     }
     for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
+      if (stopRequested()) {
+        return stopped();
+      }
       const std::span<unsigned char> slot = slots_[nextSlot_];
       nextSlot_ ^= 1U;
       std::span<unsigned char> picture;
@@ -73,6 +80,8 @@ class FrameCopier {
         case FrameSource::Read::RanOut:
         case FrameSource::Read::BadMarker:
           return endWith(ExitStatus::SourceTooShort, [&] { reportSeekPastEnd(); });
+        case FrameSource::Read::Stopped:
+          return stopped();
         case FrameSource::Read::Failed:
           return endWith(ExitStatus::SourceTooShort, [&] {
             console_.print("Error: cannot read input file \"%s\" (%s)\n", name,
@@ -94,6 +103,15 @@ class FrameCopier {
   // Ends the pass once every splice is copied: the output then holds every
   // frame whole and every line is printed.
   ExitStatus finish() { return settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError; }
+
+  // Ends the pass on a stop signal, between two frames: the output keeps
+  // whole the frames read so far, and says how many.
+  ExitStatus stopped() {
+    (void)settle();  // a failure to write what is carried was reported
+    console_.print("Interrupted: the output keeps %lld whole frame%s\n",
+                   static_cast<long long>(framesWritten_), framesWritten_ == 1 ? "" : "s");
+    return ExitStatus::Interrupted;
+  }
 
   // Ends the pass with `status` once the output holds whole what it can and
   // the lines of those frames are printed; then `report` prints why.

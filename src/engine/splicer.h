@@ -34,10 +34,12 @@ void printClosingLine(Console& console, const char* sourceFileName);
 /// `pOutFile`, through `frameBuf` (frameBufBytes, see frame_buffer.h). Prints
 /// a progress line per frame once the output holds the whole frame, and a
 /// closing line per splice. Returns Success, or after printing the reason:
-/// SourceDisappeared (5), SourceTooShort (6), WriteOrMemoryError (7).
-/// After a failure the output holds exactly the frames whose progress lines
-/// were printed, whole. An output of `uncachedFrom` bytes or more goes past
-/// the page cache where it can.
+/// SourceDisappeared (5), SourceTooShort (6), WriteOrMemoryError (7). A
+/// stop signal (see stop.h) ends the pass between two frames with
+/// Interrupted, after a line that says how many frames the output keeps.
+/// After a failure or a stop the output holds exactly the frames whose
+/// progress lines were printed, whole. An output of `uncachedFrom` bytes or
+/// more goes past the page cache where it can.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf, std::int64_t totalFrames,
                                      Console& console,
