@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the edit-list reading: the line parse alone, and
-// a whole list read from a file, walked twice as the two passes walk it.
+// Feeds arbitrary bytes to what the tool reads of its inputs: the line parse
+// alone, a whole edit list read from a file, walked twice as the two passes
+// walk it, and a Y4M stream header and frame marker.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "engine/edit_list.h"
+#include "engine/y4m.h"
 
 namespace {
 
@@ -63,6 +65,32 @@ bool sameInstructions(const Walk& a, const Walk& b) {
   return true;
 }
 
+// A header that reads gives an output header that reads back with this
+// build's geometry and the same fields; a marker is a line of its own.
+void checkY4m(std::string_view text) {
+  tsa::y4m::StreamHeader header;
+  std::size_t headerBytes = 0;
+  if (tsa::y4m::readStreamHeader(text, header, headerBytes)) {
+    require(headerBytes <= tsa::y4m::maxLineBytes && text[headerBytes - 1] == '\n');
+    require(header.width > 0 && header.height > 0);
+    const std::string written = tsa::y4m::outputHeader(header);
+    if (written.size() > tsa::y4m::maxLineBytes) {
+      return;  // long fields copied from a long header
+    }
+    tsa::y4m::StreamHeader reread;
+    std::size_t rereadBytes = 0;
+    require(tsa::y4m::readStreamHeader(written, reread, rereadBytes));
+    require(rereadBytes == written.size() && tsa::y4m::outputHeader(reread) == written);
+    require(reread.width == tsa::frameWidth && reread.height == tsa::frameHeight);
+  }
+  const std::size_t marker = tsa::y4m::lineLength(text);
+  require(marker <= tsa::y4m::maxLineBytes);
+  if (tsa::y4m::isFrameMarker(
+          std::span(reinterpret_cast<const unsigned char*>(text.data()), marker))) {
+    require(text.starts_with("FRAME"));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (tsa::parseEditInstruction(text, inst) == tsa::LineKind::Instruction) {
     checkInstruction(inst);
   }
+  checkY4m(text);
 
   const int fd = ::memfd_create("edit-list", MFD_CLOEXEC);
   require(fd >= 0);

@@ -278,6 +278,101 @@ TEST_F(EndToEnd, AnOutputThatNamesASourceIsRefusedAndTheSourceKept) {
   }
 }
 
+// Writes a Y4M source: `header`, then pattern frames of `sourceId` behind
+// `marker`, and `marker` is replaced by "FRAMX\n" before frame `broken`.
+void writeY4mSource(const std::string& path, const std::string& header, int sourceId, int frames,
+                    const std::string& marker = "FRAME\n", int broken = -1) {
+  std::string bytes = header;
+  for (int i = 0; i < frames; ++i) {
+    const auto frame = testing::patternFrame(sourceId, i);
+    bytes += (i == broken ? "FRAMX\n" : marker) + std::string(frame.begin(), frame.end());
+  }
+  writeText(path, bytes);
+}
+
+TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
+  const std::string width = std::to_string(frameWidth);
+  const std::string height = std::to_string(frameHeight);
+  const std::string size = std::string("W").append(width).append(" H").append(height);
+  const std::string video = width + "x" + height + " 4:2:0 8-bit video";
+  writeY4mSource(path("c.y4m"), "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n", 3,
+                 3);
+  writeY4mSource(path("d.y4m"), "YUV4MPEG2 " + size + " F30000:1001\n", 4, 2, "FRAME Ixyz\n");
+  writeY4mSource(path("e.y4m"), "YUV4MPEG2 " + size + "\n", 5, 4, "FRAME\n", 2);
+  writeY4mSource(path("wide.y4m"), "YUV4MPEG2 W1280 H" + height + "\n", 6, 1);
+  writeY4mSource(path("444.y4m"), "YUV4MPEG2 " + size + " C444\n", 6, 1);
+  writeY4mSource(path("broken.y4m"), "YUV4MPEG2 W" + width + "\n", 6, 1);
+  const std::string mixed = "c.y4m 1 2\na.yuv 0 1\nd.y4m 1 1\n";
+  const std::string header = "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg\n";
+  struct Case {
+    std::string list, output;
+    int status;
+    std::string lastLine;  // a regex
+    std::string outputStart;
+    std::vector<testing::Splice> frames;
+  };
+  const Case cases[] = {
+      {mixed, "out.y4m", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
+      {mixed, "OUT.Y4M", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
+      {mixed, "out.yuv", 0, "Done! .*\n", "", {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
+      {"a.yuv 1 1\n",
+       "out.y4m",
+       0,
+       "Done! .*\n",
+       "YUV4MPEG2 " + size + " F25:1 Ip A1:1 C420jpeg\n",
+       {{1, 1, 1}}},
+      {"", "out.y4m", 0, "Done! .*\n", "YUV4MPEG2 " + size + " F25:1 Ip A1:1 C420jpeg\n", {}},
+      {"e.y4m 0 4\n",
+       "out.y4m",
+       6,
+       "Error: input file \"e.y4m\" has a broken frame marker before frame 2\n",
+       "YUV4MPEG2 " + size + " F25:1 Ip A1:1 C420jpeg\n",
+       {{5, 0, 2}}},
+      {"c.y4m 2 2\n", "out.yuv", 6, "Error: seek past end of file\n", "", {{3, 2, 1}}},
+      {"c.y4m 0 1\nwide.y4m 0 1\n",
+       "out.y4m",
+       9,
+       "Input file \"wide.y4m\" is not " + video + ". Aborting.\n",
+       "",
+       {}},
+      {"444.y4m 0 1\n",
+       "out.yuv",
+       9,
+       "Input file \"444.y4m\" is not " + video + ". Aborting.\n",
+       "",
+       {}},
+      {"broken.y4m 0 1\n",
+       "out.yuv",
+       9,
+       "Input file \"broken.y4m\" has a broken Y4M header. Aborting.\n",
+       "",
+       {}},
+  };
+  for (const Case& c : cases) {
+    writeText(path("list.txt"), c.list);
+    std::filesystem::remove(path(c.output));
+    const ToolRun run = runTool(dir_, {"list.txt", c.output});
+    EXPECT_EQ(run.status, c.status) << c.list << c.output << "\n" << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("(^|[\r\n])" + c.lastLine + "$")))
+        << c.list << c.output << "\n"
+        << run.out;
+    std::string expected = c.outputStart;
+    for (const testing::Splice& splice : c.frames) {
+      for (std::int64_t i = 0; i < splice.frames; ++i) {
+        const auto frame = testing::patternFrame(splice.sourceId, splice.firstFrame + i);
+        expected +=
+            (c.outputStart.empty() ? "" : "FRAME\n") + std::string(frame.begin(), frame.end());
+      }
+    }
+    EXPECT_TRUE(readFile(path(c.output)) == expected) << c.list << c.output;
+    std::size_t frames = 0;
+    for (const testing::Splice& splice : c.frames) {
+      frames += static_cast<std::size_t>(splice.frames);
+    }
+    EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\r')), frames);
+  }
+}
+
 // Pipes, /proc and /dev/full: what only a POSIX system offers.
 #ifndef _WIN32
 

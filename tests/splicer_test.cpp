@@ -78,8 +78,9 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
     const FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, captured_.console());
     beforeCopy();
-    const ExitStatus status = runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes),
-                                          scan.totalFrames, captured_.console(), GetParam());
+    CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam()};
+    const ExitStatus status =
+        runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes), plan, captured_.console());
     EXPECT_TRUE(out.close(captured_.console()));
     return status;
   }

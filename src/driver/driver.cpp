@@ -11,6 +11,7 @@
 #include "engine/frame_buffer.h"
 #include "engine/splicer.h"
 #include "engine/stop.h"
+#include "engine/y4m.h"
 
 namespace tsa {
 namespace {
@@ -74,13 +75,19 @@ OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
   return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;
 }
 
+// The output of a run, and the form it is written in.
+struct Output {
+  OutputFile file;
+  bool y4m;  // named .y4m, and not a device
+};
+
 // Opens the output and makes it empty, unless it is a file the run reads.
 // Devices and pipes (/dev/null, a terminal) have no length to cut. An empty
 // file is left alone: on ext4, cutting a file to length 0 makes its close
 // wait for the data to reach the disk. Nor is a file cut that the list may
 // name past a line the pre-scan will stop at: that run writes nothing.
-std::optional<OutputFile> openOutput(const std::string& outFile, const FileIdentity& editList,
-                                     EditListReader& pEditListFile, Console& console) {
+std::optional<Output> openOutput(const std::string& outFile, const FileIdentity& editList,
+                                 EditListReader& pEditListFile, Console& console) {
   OpenResult output = openForWriting(outFile);
   bool usable = output.file.isOpen();
   if (usable) {
@@ -92,7 +99,8 @@ std::optional<OutputFile> openOutput(const std::string& outFile, const FileIdent
     console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
     return std::nullopt;
   }
-  return OutputFile(std::move(output.file), outFile, output.regularFile);
+  return Output{OutputFile(std::move(output.file), outFile, output.regularFile),
+                y4m::namesY4m(outFile) && !output.device};
 }
 
 }  // namespace
@@ -136,17 +144,21 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {
     return ExitStatus::OverwriteDeclined;
   }
-  std::optional<OutputFile> output = openOutput(outFile, editListIdentity, pEditListFile, console);
+  std::optional<Output> output = openOutput(outFile, editListIdentity, pEditListFile, console);
   if (!output) {
     return ExitStatus::OutputNotWritable;
   }
-  OutputFile& pOutFile = *output;
+  OutputFile& pOutFile = output->file;
 
   const auto time0 = std::chrono::steady_clock::now();
-  const ScanResult scan = scanEditList(pEditListFile, console);
+  ScanResult scan = scanEditList(pEditListFile, console);
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
+  CopyPlan plan;
+  plan.totalFrames = scan.totalFrames;
+  plan.sources = std::move(scan.sources);
+  plan.y4mOutput = output->y4m;
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
@@ -156,7 +168,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   catchStopSignals();
   const ExitStatus copied =
       runAssembly(pEditListFile, pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
-                  scan.totalFrames, console);
+                  plan, console);
   if (copied != ExitStatus::Success) {
     return copied;
   }

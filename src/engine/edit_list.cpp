@@ -206,7 +206,7 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
       break;
     }
     if (next != EditListReader::Next::Instruction) {
-      return {EditListReader::failureStatus(next), 0};
+      return {EditListReader::failureStatus(next), 0, {}};
     }
     result.totalFrames += inst.numFr;
     if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {
@@ -214,16 +214,28 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
     }
     if (fileNames.size() == maxSourceFiles) {
       console.print("Too many unique filenames in the edit list. Aborting.\n");
-      return {ExitStatus::TooManySources, 0};
+      return {ExitStatus::TooManySources, 0, {}};
     }
     fileNames.push_back(inst.sourceFileName);
   }
 
   for (const std::string& name : fileNames) {
-    if (!openForReading(name).file.isOpen()) {
-      console.print("Input file \"%s\" not found. Aborting.\n", name.c_str());
-      return {ExitStatus::SourceNotFound, 0};
+    SourceForm& form = result.sources.emplace_back();
+    switch (probeSource(name, form)) {
+      case Probe::Usable:
+        continue;
+      case Probe::NotFound:
+        console.print("Input file \"%s\" not found. Aborting.\n", name.c_str());
+        break;
+      case Probe::BrokenHeader:
+        console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name.c_str());
+        break;
+      case Probe::OtherVideo:
+        console.print("Input file \"%s\" is not %dx%d 4:2:0 8-bit video. Aborting.\n", name.c_str(),
+                      static_cast<int>(frameWidth), static_cast<int>(frameHeight));
+        break;
     }
+    return {ExitStatus::SourceNotFound, 0, {}};
   }
 
   pEditListFile.rewind();

@@ -10,6 +10,7 @@
 #include "engine/console.h"
 #include "engine/file.h"
 #include "engine/frame.h"
+#include "engine/frame_source.h"
 
 namespace tsa {
 
@@ -107,18 +108,22 @@ class EditListReader {
   std::int64_t lineNumber_ = 0;
 };
 
-/// The pre-scan's result: a status, and on Success the sum of all frame counts.
+/// The pre-scan's result: a status, and on Success the sum of all frame
+/// counts and every distinct source as found, in order of first appearance.
 struct ScanResult {
   ExitStatus status = ExitStatus::Success;
   std::int64_t totalFrames = 0;
+  std::vector<SourceForm> sources;
 };
 
 /// Reads the whole list, adds up the frame counts, allows at most
 /// maxSourceFiles distinct source names (compared byte for byte) and checks,
-/// in order of first appearance, that every distinct source can be opened.
-/// Prints nothing on success and leaves the list rewound for the copy pass.
-/// A malformed line (4), a name too many (8) or a source that cannot be
-/// opened (9) is reported on `console`; the first problem met ends the scan.
+/// in order of first appearance, that every distinct source can be opened
+/// and, for a Y4M source, that its header is readable and its frames this
+/// build's. Prints nothing on success and leaves the list rewound for the
+/// copy pass. A malformed line (4), a name too many (8) or a source that
+/// cannot be opened or used (9) is reported on `console`; the first problem
+/// met ends the scan.
 [[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console);
 
 }  // namespace tsa

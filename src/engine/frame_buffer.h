@@ -10,15 +10,13 @@
 
 #include "engine/console.h"
 #include "engine/frame.h"
+#include "engine/y4m.h"
 
 namespace tsa {
 
 /// The largest file-system block that transfers past the page cache are
 /// aligned to; a file with larger blocks keeps the page cache.
 inline constexpr std::size_t maxDirectBlock = std::size_t{64} * 1024;
-
-/// The longest frame-marker line a source's frames may carry.
-inline constexpr std::size_t maxFrameMarker = 4096;
 
 /// Where a frame is read to in its slot. The room before it takes the bytes
 /// carried over from the frame before and the output's frame marker, so
@@ -28,7 +26,7 @@ inline constexpr std::size_t slotLead = 3 * maxDirectBlock;
 /// The bytes a read may bring: a frame with its marker, and the parts of
 /// the blocks around them that a read past the page cache must take too.
 inline constexpr std::size_t slotReadBytes =
-    (static_cast<std::size_t>(frameSize) + maxFrameMarker + 3 * maxDirectBlock - 1) /
+    (static_cast<std::size_t>(frameSize) + y4m::maxLineBytes + 3 * maxDirectBlock - 1) /
     maxDirectBlock * maxDirectBlock;
 
 /// One slot: its lead, then its read area.

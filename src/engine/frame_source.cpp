@@ -16,6 +16,45 @@ std::int64_t alignUp(std::int64_t offset, std::size_t block) {
 
 }  // namespace
 
+Probe probeSource(const std::string& name, SourceForm& form) {
+  form = SourceForm{name, FrameLayout{}, std::nullopt};
+  const OpenResult file = openForReading(name);
+  if (!file.file.isOpen()) {
+    return Probe::NotFound;
+  }
+  if (!file.regularFile) {
+    return Probe::Usable;  // a pipe's first bytes would be gone for the copy
+  }
+  // The header line and the first frame's marker line, at most.
+  std::string start(2 * y4m::maxLineBytes, '\0');
+  std::size_t got = 0;
+  for (Transfer read{1, 0}; got < start.size() && read.bytes > 0 && read.error == 0;) {
+    read = readSome(file.file, std::span(reinterpret_cast<unsigned char*>(start.data()) + got,
+                                         start.size() - got));
+    got += read.bytes;
+  }
+  start.resize(got);
+  if (!start.starts_with(y4m::signature)) {
+    return Probe::Usable;
+  }
+  y4m::StreamHeader header;
+  std::size_t headerBytes = 0;
+  if (!y4m::readStreamHeader(start, header, headerBytes)) {
+    return Probe::BrokenHeader;
+  }
+  if (!y4m::fitsThisBuild(header)) {
+    return Probe::OtherVideo;
+  }
+  // Every frame's marker is as long as the first; a file without frames, or
+  // with a first marker that is none, fails the check of the first frame
+  // that is asked for.
+  const std::size_t marker = y4m::lineLength(std::string_view(start).substr(headerBytes));
+  form.layout = {static_cast<std::int64_t>(headerBytes),
+                 static_cast<std::int64_t>(marker != 0 ? marker : y4m::frameMarker.size())};
+  form.y4mHeader = std::move(header);
+  return Probe::Usable;
+}
+
 bool FrameSource::open(const std::string& name, const FrameLayout& layout, bool pastPageCache) {
   file_ = openForReading(name);
   layout_ = layout;
@@ -95,6 +134,8 @@ FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
   return Read::WholeFrame;
 }
 
-bool FrameSource::markerIsValid(std::span<const unsigned char> marker) { return marker.empty(); }
+bool FrameSource::markerIsValid(std::span<const unsigned char> marker) {
+  return marker.empty() || y4m::isFrameMarker(marker);
+}
 
 }  // namespace tsa

@@ -1,29 +1,39 @@
-// A source during the copy: where its frames lie, and reads of whole
-// frames, past the page cache on block boundaries where the run asks.
+// A source: what the pre-scan finds it to be, and reads of whole frames
+// during the copy, past the page cache on block boundaries where the run
+// asks.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "engine/file.h"
 #include "engine/frame.h"
+#include "engine/y4m.h"
 
 namespace tsa {
 
-/// Where the frames of a source file lie: after a header, each frame behind
-/// a marker of the same length (both none in a raw file).
-struct FrameLayout {
-  std::int64_t headerBytes = 0;
-  std::int64_t markerBytes = 0;
-
-  /// Where frame `frame` (counted from 0) starts: its marker, then its
-  /// picture of frameSize bytes.
-  [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const {
-    return headerBytes + frame * (markerBytes + frameSize);
-  }
+/// A source as the pre-scan finds it, for the copy pass.
+struct SourceForm {
+  std::string name;  // as the list writes it
+  FrameLayout layout;
+  std::optional<y4m::StreamHeader> y4mHeader;  // a Y4M source's header
 };
+
+/// What the pre-scan makes of a source.
+enum class Probe {
+  Usable,        // its frames can be copied
+  NotFound,      // it cannot be opened
+  BrokenHeader,  // it starts as Y4M, but its header cannot be read
+  OtherVideo,    // a Y4M source of another geometry or colour format
+};
+
+/// Opens the source `name` and finds how its frames lie into `form`: a
+/// regular file that starts with the Y4M signature is read as Y4M, anything
+/// else (a pipe too, which is not read here) as raw frames.
+[[nodiscard]] Probe probeSource(const std::string& name, SourceForm& form);
 
 /// One source, open for one splice: its frames are read one after the
 /// other from a first frame on.

@@ -9,6 +9,7 @@
 #include "engine/frame_source.h"
 #include "engine/output_stream.h"
 #include "engine/stop.h"
+#include "engine/y4m.h"
 
 namespace tsa {
 namespace {
@@ -21,15 +22,17 @@ namespace {
 // line with it.
 class FrameCopier {
  public:
-  FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, std::int64_t totalFrames,
-              std::int64_t uncachedFrom, Console& console)
+  FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
+              Console& console)
       : pOutFile_(pOutFile),
-        out_(pOutFile, {}, {}),
+        out_(pOutFile, plan.y4mOutput ? y4m::outputHeader(firstY4mHeader(plan)) : "",
+             plan.y4mOutput ? std::string(y4m::frameMarker) : ""),
         slots_{frameBuf.first(slotBytes), frameBuf.subspan(slotBytes, slotBytes)},
-        totalFrames_(totalFrames),
+        sources_(plan.sources),
+        totalFrames_(plan.totalFrames),
         // Past the page cache's useful size the output goes straight to the
         // device, and so do the sources it is read from.
-        uncached_(totalFrames * frameSize >= uncachedFrom),
+        uncached_(plan.totalFrames * frameSize >= plan.uncachedFrom),
         console_(console),
         writer_(pOutFile) {
     if (uncached_) {
@@ -51,7 +54,7 @@ class FrameCopier {
     }
     const char* name = inst.sourceFileName.c_str();
     FrameSource pSourceFile;
-    if (!pSourceFile.open(inst.sourceFileName, FrameLayout{}, uncached_)) {
+    if (!pSourceFile.open(inst.sourceFileName, layoutOf(inst.sourceFileName), uncached_)) {
       return endWith(ExitStatus::SourceDisappeared,
                      [&] { console_.print("Input file \"%s\" disappeared?\n", name); });
     }
@@ -78,8 +81,12 @@ class FrameCopier {
         case FrameSource::Read::WholeFrame:
           break;
         case FrameSource::Read::RanOut:
-        case FrameSource::Read::BadMarker:
           return endWith(ExitStatus::SourceTooShort, [&] { reportSeekPastEnd(); });
+        case FrameSource::Read::BadMarker:
+          return endWith(ExitStatus::SourceTooShort, [&] {
+            console_.print("Error: input file \"%s\" has a broken frame marker before frame %lld\n",
+                           name, static_cast<long long>(inst.seekFr) + frameIndex);
+          });
         case FrameSource::Read::Stopped:
           return stopped();
         case FrameSource::Read::Failed:
@@ -178,6 +185,28 @@ class FrameCopier {
     return ExitStatus::WriteOrMemoryError;
   }
 
+  // The header a Y4M output copies its fields from: the first Y4M source's,
+  // in list order, or none.
+  static y4m::StreamHeader firstY4mHeader(const CopyPlan& plan) {
+    for (const SourceForm& source : plan.sources) {
+      if (source.y4mHeader) {
+        return *source.y4mHeader;
+      }
+    }
+    return {};
+  }
+
+  // How the frames of a source lie, as the pre-scan found; it found every
+  // name the list gives.
+  [[nodiscard]] FrameLayout layoutOf(const std::string& name) const {
+    for (const SourceForm& source : sources_) {
+      if (source.name == name) {
+        return source.layout;
+      }
+    }
+    return {};
+  }
+
   void reportSeekPastEnd() { console_.print("Error: seek past end of file\n"); }
 
   void printWholeFrames() {
@@ -198,6 +227,7 @@ class FrameCopier {
   OutputStream out_;
   std::array<std::span<unsigned char>, 2> slots_;
   unsigned nextSlot_ = 0;
+  const std::vector<SourceForm>& sources_;
   std::int64_t totalFrames_;
   std::int64_t framesWritten_ = 0;
   bool uncached_;
@@ -232,9 +262,8 @@ void printClosingLine(Console& console, const char* sourceFileName) {
 }
 
 ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
-                       std::span<unsigned char> frameBuf, std::int64_t totalFrames,
-                       Console& console, std::int64_t uncachedFrom) {
-  FrameCopier copier(pOutFile, frameBuf, totalFrames, uncachedFrom, console);
+                       std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console) {
+  FrameCopier copier(pOutFile, frameBuf, plan, console);
   if (const ExitStatus status = copier.begin(); status != ExitStatus::Success) {
     return status;
   }

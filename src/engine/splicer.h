@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/edit_list.h"
 #include "engine/file.h"
+#include "engine/frame_source.h"
 
 namespace tsa {
 
@@ -29,20 +31,29 @@ void printProgressLine(Console& console, std::int64_t frameIndex, std::int64_t n
 /// Prints the line that closes a splice, over its last progress line.
 void printClosingLine(Console& console, const char* sourceFileName);
 
+/// What the copy pass needs to know besides the list.
+struct CopyPlan {
+  std::int64_t totalFrames = 0;     // the sum of the list's frame counts
+  std::vector<SourceForm> sources;  // every distinct source, as the pre-scan found it
+  bool y4mOutput = false;           // the output is written as Y4M
+  std::int64_t uncachedFrom = uncachedOutputBytes;
+};
+
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end of
-/// `pOutFile`, through `frameBuf` (frameBufBytes, see frame_buffer.h). Prints
-/// a progress line per frame once the output holds the whole frame, and a
-/// closing line per splice. Returns Success, or after printing the reason:
-/// SourceDisappeared (5), SourceTooShort (6), WriteOrMemoryError (7). A
-/// stop signal (see stop.h) ends the pass between two frames with
-/// Interrupted, after a line that says how many frames the output keeps.
-/// After a failure or a stop the output holds exactly the frames whose
-/// progress lines were printed, whole. An output of `uncachedFrom` bytes or
-/// more goes past the page cache where it can.
+/// `pOutFile`, through `frameBuf` (frameBufBytes, see frame_buffer.h). A Y4M
+/// output starts with a stream header (F, I, A and C from the first Y4M
+/// source) and has a marker before every frame. Prints a progress line per
+/// frame once the output holds the whole frame, and a closing line per
+/// splice. Returns Success, or after printing the reason: SourceDisappeared
+/// (5), SourceTooShort (6: also a Y4M frame without its marker),
+/// WriteOrMemoryError (7). A stop signal (see stop.h) ends the pass between
+/// two frames with Interrupted, after a line that says how many frames the
+/// output keeps. After a failure or a stop the output holds exactly the
+/// frames whose progress lines were printed, whole. An output of
+/// `plan.uncachedFrom` bytes or more goes past the page cache where it can.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
-                                     std::span<unsigned char> frameBuf, std::int64_t totalFrames,
-                                     Console& console,
-                                     std::int64_t uncachedFrom = uncachedOutputBytes);
+                                     std::span<unsigned char> frameBuf, const CopyPlan& plan,
+                                     Console& console);
 
 }  // namespace tsa

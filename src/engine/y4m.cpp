@@ -1,0 +1,104 @@
+#include "engine/y4m.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tsa::y4m {
+namespace {
+
+// A W or H value: decimal digits, above 0, and not absurdly long.
+bool readDimension(std::string_view digits, std::int64_t& value) {
+  if (digits.empty() || digits.size() > 9 ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  value = 0;
+  for (const char c : digits) {
+    value = value * 10 + (c - '0');
+  }
+  return value > 0;
+}
+
+}  // namespace
+
+std::size_t lineLength(std::string_view bytes) {
+  const std::size_t end = bytes.substr(0, maxLineBytes).find('\n');
+  return end == std::string_view::npos ? 0 : end + 1;
+}
+
+bool readStreamHeader(std::string_view bytes, StreamHeader& header, std::size_t& headerBytes) {
+  headerBytes = lineLength(bytes);
+  if (headerBytes == 0 || !bytes.starts_with(signature)) {
+    return false;
+  }
+  header = StreamHeader{};
+  bool width = false;
+  bool height = false;
+  // Fields are a letter and a value, one blank apart; others are skipped.
+  std::string_view fields = bytes.substr(signature.size(), headerBytes - signature.size() - 1);
+  while (!fields.empty()) {
+    const std::size_t end = std::min(fields.find(' '), fields.size());
+    const std::string_view field = fields.substr(0, end);
+    fields.remove_prefix(std::min(end + 1, fields.size()));
+    if (field.empty()) {
+      continue;
+    }
+    const std::string_view value = field.substr(1);
+    switch (field.front()) {
+      case 'W':
+        width = readDimension(value, header.width);
+        break;
+      case 'H':
+        height = readDimension(value, header.height);
+        break;
+      case 'F':
+        header.frameRate = value;
+        break;
+      case 'I':
+        header.interlacing = value;
+        break;
+      case 'A':
+        header.aspect = value;
+        break;
+      case 'C':
+        header.colourSpace = value;
+        break;
+      default:
+        break;  // X and fields of later versions
+    }
+  }
+  return width && height;
+}
+
+bool fitsThisBuild(const StreamHeader& header) {
+  constexpr std::array<std::string_view, 5> planar420 = {"", "420", "420jpeg", "420paldv",
+                                                         "420mpeg2"};
+  return header.width == frameWidth && header.height == frameHeight &&
+         std::find(planar420.begin(), planar420.end(), header.colourSpace) != planar420.end();
+}
+
+std::string outputHeader(const StreamHeader& model) {
+  const auto field = [](char tag, const std::string& value, std::string_view otherwise) {
+    return std::string(" ") + tag + (value.empty() ? std::string(otherwise) : value);
+  };
+  return std::string(signature) + "W" + std::to_string(frameWidth) + " H" +
+         std::to_string(frameHeight) + field('F', model.frameRate, "25:1") +
+         field('I', model.interlacing, "p") + field('A', model.aspect, "1:1") +
+         field('C', model.colourSpace, "420jpeg") + "\n";
+}
+
+bool isFrameMarker(std::span<const unsigned char> marker) {
+  const std::string_view text(reinterpret_cast<const char*>(marker.data()), marker.size());
+  return text.starts_with("FRAME") && text.find('\n') == text.size() - 1 &&
+         (text.size() == frameMarker.size() || text[5] == ' ');
+}
+
+bool namesY4m(std::string_view name) {
+  constexpr std::string_view extension = ".y4m";
+  return name.size() >= extension.size() &&
+         std::equal(
+             extension.begin(), extension.end(), name.end() - extension.size(),
+             [](char wanted, char c) { return wanted == (c >= 'A' && c <= 'Z' ? c + 32 : c); });
+}
+
+}  // namespace tsa::y4m

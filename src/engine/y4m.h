@@ -1,0 +1,80 @@
+// YUV4MPEG2 (.y4m): a text header line, then each frame behind a FRAME
+// marker line. What the tool reads of such files, what it writes, and where
+// their frames lie; a raw file is the same with no header and no markers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/frame.h"
+
+namespace tsa {
+
+/// Where the frames of a video file lie: after a header, each frame behind
+/// a marker of the same length (neither in a raw file).
+struct FrameLayout {
+  std::int64_t headerBytes = 0;
+  std::int64_t markerBytes = 0;
+
+  /// Where frame `frame` (counted from 0) starts: its marker, then its
+  /// picture of frameSize bytes.
+  [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const {
+    return headerBytes + frame * (markerBytes + frameSize);
+  }
+};
+
+namespace y4m {
+
+/// The first bytes of every Y4M file: a file that starts with them is one.
+inline constexpr std::string_view signature = "YUV4MPEG2 ";
+
+/// The longest header or frame-marker line read, its line feed included.
+inline constexpr std::size_t maxLineBytes = 4096;
+
+/// The marker the tool writes before every frame.
+inline constexpr std::string_view frameMarker = "FRAME\n";
+
+/// What a stream header says: the frames' geometry, and the fields an
+/// output copies, as written (empty where the header has none).
+struct StreamHeader {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  std::string frameRate;    // F
+  std::string interlacing;  // I
+  std::string aspect;       // A
+  std::string colourSpace;  // C
+};
+
+/// Reads the header line at the start of `bytes` into `header` and its
+/// length, line feed included, into `headerBytes`. False when the header
+/// is broken: no signature, no line feed within maxLineBytes, or no W and
+/// H that are whole numbers above 0.
+[[nodiscard]] bool readStreamHeader(std::string_view bytes, StreamHeader& header,
+                                    std::size_t& headerBytes);
+
+/// True when a stream with `header` holds frames of this build: frameWidth
+/// x frameHeight, 4:2:0 with 8 bits (C absent, 420, 420jpeg, 420paldv or
+/// 420mpeg2).
+[[nodiscard]] bool fitsThisBuild(const StreamHeader& header);
+
+/// The stream header of an output: this build's W and H, then F, I, A and C
+/// as `model` gives them (F25:1 Ip A1:1 C420jpeg where it does not).
+[[nodiscard]] std::string outputHeader(const StreamHeader& model);
+
+/// The length of the line at the start of `bytes`, its line feed included,
+/// or 0 when no line feed comes within maxLineBytes.
+[[nodiscard]] std::size_t lineLength(std::string_view bytes);
+
+/// True when `marker` is a frame marker: FRAME, then nothing or a blank and
+/// fields, ended by its only line feed.
+[[nodiscard]] bool isFrameMarker(std::span<const unsigned char> marker);
+
+/// True when an output called `name` is written as Y4M: the name ends in
+/// .y4m, in any case.
+[[nodiscard]] bool namesY4m(std::string_view name);
+
+}  // namespace y4m
+}  // namespace tsa
