@@ -3,12 +3,14 @@
 # memory, next to 4 GB of other data that the machine keeps cached. Times
 # the tool against buffered dd (with and without waiting for its data to
 # reach the disk), dd with direct output, and the device's own limits, after
-# checking every way's output with cmp.
+# checking every way's output with cmp. The same list from Y4M copies of the
+# sources into a .y4m output is one more way.
 #
 #   bench/scale.sh [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
 #
-# SCRATCH_DIR needs about 22 GB: two 1,500-frame sources (9.3 GB), the
-# cached 4 GB file and one output at a time (8.4 GB). Before every run both
+# SCRATCH_DIR needs about 32 GB: two 1,500-frame sources (9.3 GB), their
+# Y4M copies (9.3 GB), the cached 4 GB file and one output at a time
+# (8.4 GB). Before every run both
 # sources are evicted from the page cache (posix_fadvise DONTNEED, through
 # dd's nocache flag) and the 4 GB file is read back into it.
 set -euo pipefail
@@ -34,7 +36,21 @@ if [ "$(stat -c %s other.bin 2>/dev/null || echo 0)" != $((4 << 30)) ]; then
   echo "Making other.bin (4 GiB standing for the machine's other cached data)..."
   head -c $((4 << 30)) /dev/urandom >other.bin
 fi
+y4mHeader='YUV4MPEG2 W1920 H1080 F50:1 Ip A1:1 C420jpeg'
+for name in C D; do
+  if [ "$(stat -c %s "$name.y4m" 2>/dev/null || echo 0)" != $((${#y4mHeader} + 1 + sourceFrames * (6 + frame))) ]; then
+    echo "Making $name.y4m (the frames of $name.yuv, each behind a FRAME line)..."
+    {
+      printf '%s\n' "$y4mHeader"
+      for ((i = 0; i < sourceFrames; i++)); do
+        printf 'FRAME\n'
+        dd if="$name.yuv" bs="$frame" skip="$i" count=1 status=none
+      done
+    } >"$name.y4m"
+  fi
+done
 printf 'C.yuv 0 1400\nD.yuv 100 1300\n' >list.txt
+sed 's/\.yuv/.y4m/' list.txt >list-y4m.txt
 
 # The expected output as a stream, so that checking an output needs no
 # second 8.4 GB file.
@@ -45,6 +61,17 @@ expected() {
 }
 
 run_tool() { "$tool" list.txt out.yuv </dev/null >tool-stdout.txt; }
+run_tool_y4m() { "$tool" list-y4m.txt out.y4m </dev/null >tool-stdout.txt; }
+# The expected Y4M output as a stream.
+expected_y4m() {
+  printf '%s\n' "$y4mHeader"
+  while read -r name first count; do
+    for ((i = first; i < first + count; i++)); do
+      printf 'FRAME\n'
+      dd if="$name" bs="$frame" skip="$i" count=1 status=none
+    done
+  done <list.txt
+}
 run_candidate() { "$candidate" list.txt out.yuv </dev/null >tool-stdout.txt; }
 run_dd() { expected >out.yuv; }
 # A buffered copy is not done until its data is on the disk.
@@ -75,18 +102,18 @@ run_device_copy() {
 }
 
 # Timed runs start each way in a shell of its own, under /usr/bin/time.
-export frame outFrames tool candidate
-export -f expected run_tool run_candidate run_dd run_dd_sync run_dd_direct run_device_write \
+export frame outFrames tool candidate y4mHeader
+export -f expected run_tool run_tool_y4m run_candidate run_dd run_dd_sync run_dd_direct run_device_write \
   run_device_read run_device_copy
 
-ways=(tool dd dd_sync dd_direct device_copy device_write device_read)
+ways=(tool tool_y4m dd dd_sync dd_direct device_copy device_write device_read)
 [ -n "$candidate" ] && ways+=(candidate)
 
 evict_sources() {
-  for name in C D; do dd if="$name.yuv" iflag=nocache count=0 status=none; done
+  for name in C.yuv D.yuv C.y4m D.y4m; do dd if="$name" iflag=nocache count=0 status=none; done
 }
 prepare() {
-  rm -f out.yuv
+  rm -f out.yuv out.y4m
   sync
   evict_sources
   cat other.bin >/dev/null
@@ -102,6 +129,10 @@ for way in tool dd dd_direct ${candidate:+candidate}; do
   cmp out.yuv <(expected) || { echo "$way made a wrong file" >&2; exit 1; }
   echo "$way: output identical to the listed frames ($((outFrames * frame)) bytes)."
 done
+prepare
+run_tool_y4m
+cmp out.y4m <(expected_y4m) || { echo "tool_y4m made a wrong file" >&2; exit 1; }
+echo "tool_y4m: output identical to the listed frames, each behind a FRAME line."
 
 declare -A wall sync cpu cached
 for ((round = 0; round < runs; round++)); do
@@ -120,7 +151,7 @@ for ((round = 0; round < runs; round++)); do
     echo "round $((round + 1)) $way: ${elapsed}s wall, ${user}+${system}s CPU, other.bin $(cached_percent)% cached"
   done
 done
-rm -f out.yuv time.txt tool-stdout.txt
+rm -f out.yuv out.y4m time.txt tool-stdout.txt
 
 slowest() { tr ' ' '\n' <<<"$1" | grep . | sort -g | tail -1; }
 least() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -1; }
@@ -138,6 +169,7 @@ echo
 echo "tool / device copy limit (wall)   $(ratio "${med[tool]}" "${med[device_copy]}")   target <= 1.25"
 echo "tool / dd until synced (wall)     $(ratio "${med[tool]}" "${med[dd_sync]}")   target <= 0.80"
 echo "tool / dd (wall)                  $(ratio "${med[tool]}" "${med[dd]}")"
+echo "tool from and to Y4M / tool (wall) $(ratio "${med[tool_y4m]}" "${med[tool]}")   target <= 1.10"
 echo "tool slowest / tool median        $(ratio "$(slowest "${wall[tool]}")" "${med[tool]}")   target <= 1.15"
 echo "tool / dd (user+system CPU)       $(ratio "${med[cpu_tool]}" "${med[cpu_dd]}")   target <= 0.25"
 echo "other.bin cached after tool runs  $(least "${cached[tool]}")% at least   target >= 90"

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds a small test set from generated sources: two clips of flat grey
-# frames, an edit list of three splices, one run of the tool, and a check
-# that the result matches the same splices cut out with dd.
+# Builds a small test set from generated sources: two raw clips and one Y4M
+# clip of flat grey frames, an edit list of four splices, one run of the
+# tool into a raw output and one into a Y4M output, and a check that both
+# hold the same splices cut out with dd.
 set -euo pipefail
 
 build=${1:-build}
 tool="$build/testset-assembler"
 [ -x "$tool" ] || { echo "No tool at $tool; build it first." >&2; exit 1; }
-frame=$(("$(sed -n 's/^TSA_FRAME_WIDTH:STRING=//p' "$build/CMakeCache.txt")" *
-         "$(sed -n 's/^TSA_FRAME_HEIGHT:STRING=//p' "$build/CMakeCache.txt")" * 3 / 2))
+width=$(sed -n 's/^TSA_FRAME_WIDTH:STRING=//p' "$build/CMakeCache.txt")
+height=$(sed -n 's/^TSA_FRAME_HEIGHT:STRING=//p' "$build/CMakeCache.txt")
+frame=$((width * height * 3 / 2))
 
 demo="$build/demo"
 rm -rf "$demo"
@@ -16,19 +18,25 @@ mkdir -p "$demo"
 cd "$demo"
 
 # clip-a.yuv gets the grey levels 16, 22, 28, ... and clip-b.yuv 130, 136, ...,
-# one level a frame, so every frame can be told apart.
-make_clip() {  # name, first grey level, frames
-  local level
-  for ((i = 0; i < $3; i++)); do
-    level=$(($2 + 6 * i))
-    head -c "$frame" /dev/zero | tr '\0' "\\$(printf '%03o' "$level")"
-  done >"$1"
+# one level a frame, so every frame can be told apart. clip-c.y4m holds
+# 40, 45, ... each behind a FRAME line, after a Y4M stream header.
+grey() {  # level
+  head -c "$frame" /dev/zero | tr '\0' "\\$(printf '%03o' "$1")"
 }
-make_clip clip-a.yuv 16 16
-make_clip clip-b.yuv 130 16
+make_clip() {  # name, first grey level, step, frames
+  for ((i = 0; i < $4; i++)); do
+    [[ $1 == *.y4m ]] && printf 'FRAME\n'
+    grey $(($2 + $3 * i))
+  done
+}
+make_clip clip-a.yuv 16 6 16 >clip-a.yuv
+make_clip clip-b.yuv 130 6 16 >clip-b.yuv
+y4mHeader="YUV4MPEG2 W$width H$height F50:1 Ip A1:1 C420jpeg"
+{ printf '%s\n' "$y4mHeader"; make_clip clip-c.y4m 40 5 8; } >clip-c.y4m
 
 cat >edit-list.txt <<'LIST'
 clip-a.yuv 4 6
+clip-c.y4m 2 3
 clip-b.yuv 0 5
 clip-a.yuv 12 3
 LIST
@@ -37,15 +45,32 @@ echo "Edit list ($demo/edit-list.txt):"
 sed 's/^/  /' edit-list.txt
 echo
 "../testset-assembler" edit-list.txt test-set.yuv </dev/null
+"../testset-assembler" edit-list.txt test-set.y4m </dev/null >/dev/null
 echo
 
-# The same splices, cut out one by one.
-while read -r name first count; do
-  dd if="$name" bs="$frame" skip="$first" count="$count" status=none
-done <edit-list.txt >expected.yuv
-if cmp -s test-set.yuv expected.yuv; then
-  echo "$demo/test-set.yuv: $(($(stat -c %s test-set.yuv) / frame)) frames, identical to the splices cut out with dd."
-else
-  echo "$demo/test-set.yuv differs from the splices cut out with dd." >&2
-  exit 1
-fi
+# The same splices, cut out one by one: a Y4M frame k lies behind the
+# header and k frames with their FRAME lines.
+cut_out() {  # name, first, count, marker before each frame
+  for ((i = $2; i < $2 + $3; i++)); do
+    printf '%s' "$4"
+    if [[ $1 == *.y4m ]]; then
+      dd if="$1" iflag=skip_bytes,count_bytes skip=$((${#y4mHeader} + 1 + i * (6 + frame) + 6)) \
+        count="$frame" status=none
+    else
+      dd if="$1" bs="$frame" skip="$i" count=1 status=none
+    fi
+  done
+}
+while read -r name first count; do cut_out "$name" "$first" "$count" ""; done <edit-list.txt >expected.yuv
+{
+  printf '%s\n' "$y4mHeader"
+  while read -r name first count; do cut_out "$name" "$first" "$count" $'FRAME\n'; done <edit-list.txt
+} >expected.y4m
+for out in test-set.yuv test-set.y4m; do
+  if cmp -s "$out" "expected.${out##*.}"; then
+    echo "$demo/$out: 17 frames, identical to the splices cut out with dd."
+  else
+    echo "$demo/$out differs from the splices cut out with dd." >&2
+    exit 1
+  fi
+done
