@@ -209,6 +209,15 @@ TEST_F(EndToEnd, NamesInAnyScriptAndOfAnyLengthWork) {
                                                progressLine(" 50", source, " 100") +
                                                closingLine(source));
   testing::expectFrames(path(output), {{7, 1, 2}});
+
+  // Short names in a working folder so deep that their full paths pass it.
+  const std::string deep = path(std::string(250 - std::min<std::size_t>(dir_.size(), 200), 'w'));
+  std::filesystem::create_directory(testing::fsPath(deep));
+  writeSource(deep + "/clip.yuv", 8, 2);
+  writeText(deep + "/list.txt", "clip.yuv 1 1\n");
+  expectSuccess(runTool(deep, {"list.txt", "out.yuv"}),
+                banner + progressLine("  0", "clip.yuv", " 100") + closingLine("clip.yuv"));
+  testing::expectFrames(deep + "/out.yuv", {{8, 1, 1}});
 }
 
 TEST_F(EndToEnd, AMalformedListWritesNothing) {

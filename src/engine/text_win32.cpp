@@ -30,19 +30,26 @@ std::string utf8FromWide(const std::wstring& text) {
 
 std::wstring systemPath(const std::string& path) {
   std::wstring wide = wideFromUtf8(path);
-  // Below the limit (less room for a file name in a new folder), and paths
-  // already in a special form, go as they are: "NUL" stays the null device.
-  constexpr std::size_t classicLimit = MAX_PATH - 12;
-  if (wide.size() < classicLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\")) {
+  // Paths already in a special form go as they are.
+  if (wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\")) {
     return wide;
   }
+  // A relative path is taken from the working folder, so what counts is
+  // the length of the full path.
   const DWORD length = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   std::wstring full(length, L'\0');
-  const DWORD written = ::GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+  const DWORD written =
+      length == 0 ? 0 : ::GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
   if (written == 0 || written >= length) {
     return wide;
   }
   full.resize(written);
+  // Below the limit (less room for a file name in a new folder) a path goes
+  // as written; so do devices: "NUL" is "\\.\NUL" in full.
+  constexpr std::size_t classicLimit = MAX_PATH - 12;
+  if (full.size() < classicLimit || full.starts_with(L"\\\\.\\")) {
+    return wide;
+  }
   if (full.starts_with(L"\\\\")) {
     return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
   }

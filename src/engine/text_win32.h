@@ -12,7 +12,8 @@ namespace tsa {
 [[nodiscard]] std::string utf8FromWide(const std::wstring& text);
 
 /// `path` (UTF-8) as the system takes it: UTF-16, and in the "\\?\" form
-/// when it is too long for the classic 260-character limit.
+/// when its full path (a relative one taken from the working folder) is too
+/// long for the classic 260-character limit.
 [[nodiscard]] std::wstring systemPath(const std::string& path);
 
 }  // namespace tsa
