@@ -288,10 +288,43 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
 #else
 
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include "engine/text_win32.h"
+#include "test_support.h"
 
 TEST(LiveRun, PosixOnlyCasesAreSkipped) {
   GTEST_SKIP() << "a pseudo-terminal, a FIFO and flock from another process exist on POSIX "
                   "systems only; share modes are covered by the end-to-end tests";
+}
+
+TEST(LiveRun, CtrlCIsSkipped) {
+  GTEST_SKIP() << "Wine delivers no console control events to another process "
+                  "(GenerateConsoleCtrlEvent fails, with a console or without); a stop by "
+                  "SIGINT is tested on POSIX systems";
+}
+
+// The code page belongs to the console, not to the tool: a run in it must
+// leave it as it was.
+TEST(LiveRun, TheConsoleCodePageIsLeftAsItWas) {
+  const UINT before = ::GetConsoleOutputCP();
+  if (before == 0) {
+    GTEST_SKIP() << "no console to run the tool in (under Wine, run the suite in a terminal)";
+  }
+  ASSERT_NE(::SetConsoleOutputCP(437), 0);
+  // The usage text goes to the console the test runs in.
+  std::wstring commandLine = L"\"" + tsa::wideFromUtf8(tsa::testing::toolPath()) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_NE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process),
+            0);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  EXPECT_EQ(::GetConsoleOutputCP(), 437U);
+  ::SetConsoleOutputCP(before);
 }
 
 #endif

@@ -11,11 +11,12 @@ Console Console::forStream(std::FILE* out) {
 void Console::print(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(out_, format, args);
-  va_end(args);
   if (flush_ == Flush::EveryPrint) {
-    std::fflush(out_);
+    printToTerminal(out_, format, args);
+  } else {
+    std::vfprintf(out_, format, args);
   }
+  va_end(args);
 }
 
 }  // namespace tsa

@@ -1,6 +1,7 @@
 // The console stream every message of a run is printed on.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 
 // Lets the compiler check print's arguments against its format.
@@ -44,6 +45,11 @@ class Console {
 /// True when `stream` shows on a terminal (a console window on Windows).
 /// Files, pipes and null devices are not terminals.
 [[nodiscard]] bool isTerminal(std::FILE* stream);
+
+/// Prints a printf-style message on `stream` as a terminal shows it, and at
+/// once: on a Windows console as UTF-16, so that names in any script show
+/// whatever the console's code page, which the tool leaves alone.
+void printToTerminal(std::FILE* stream, const char* format, std::va_list args);
 
 /// Sets standard input and output to carry bytes unchanged (no line-end
 /// translation) before the first print.
