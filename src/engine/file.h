@@ -48,10 +48,12 @@ class FileHandle {
 };
 
 /// What makes a file itself, whatever path or link names it: the device (or
-/// volume) and the file's number on it.
+/// volume) and the file's number on it, up to 128 bits wide (ReFS); POSIX
+/// numbers fill the low half.
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
+  std::uint64_t indexHigh = 0;
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 

@@ -2,6 +2,8 @@
 // and exclusive writing, wide-character paths underneath UTF-8 names.
 #include <windows.h>
 
+#include <cstring>
+
 #include "engine/file.h"
 #include "engine/text_win32.h"
 
@@ -21,9 +23,25 @@ OpenResult failed(int error) {
   return result;
 }
 
-FileIdentity identityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
-  return {info.dwVolumeSerialNumber,
-          (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}};
+// The volume and the file's id on it. ReFS (a Dev Drive) has 128-bit ids,
+// whose 64-bit index is not unique, so the full id is used where the system
+// gives it; older systems (and Wine) give only the index.
+std::optional<FileIdentity> identityOfHandle(HANDLE handle) {
+  FILE_ID_INFO id{};
+  if (::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) != 0) {
+    FileIdentity identity{id.VolumeSerialNumber, 0, 0};
+    std::memcpy(&identity.index, id.FileId.Identifier, sizeof identity.index);
+    std::memcpy(&identity.indexHigh, id.FileId.Identifier + sizeof identity.index,
+                sizeof identity.indexHigh);
+    return identity;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileInformationByHandle(handle, &info) == 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{
+      info.dwVolumeSerialNumber,
+      (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}, 0};
 }
 
 // Opens `path` with `access` and `share`, and fills in what the file is.
@@ -40,13 +58,16 @@ OpenResult openWith(const std::string& path, DWORD access, DWORD share, DWORD di
   if (type != FILE_TYPE_DISK) {
     return result;  // a console, NUL or a pipe: no identity, no length
   }
-  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
   LARGE_INTEGER size{};
-  if (::GetFileInformationByHandle(handle, &info) == 0 || ::GetFileSizeEx(handle, &size) == 0) {
+  const std::optional<FileIdentity> identity = identityOfHandle(handle);
+  if (!identity ||
+      ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0 ||
+      ::GetFileSizeEx(handle, &size) == 0) {
     return failed(lastError());
   }
-  result.identity = identityFrom(info);
-  result.regularFile = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  result.identity = *identity;
+  result.regularFile = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   result.size = size.QuadPart;
   return result;
 }
@@ -78,11 +99,7 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
   const FileHandle file(nativeOf(::CreateFileW(
       systemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!file.isOpen() || ::GetFileInformationByHandle(handleOf(file), &info) == 0) {
-    return std::nullopt;
-  }
-  return identityFrom(info);
+  return file.isOpen() ? identityOfHandle(handleOf(file)) : std::nullopt;
 }
 
 bool pathExists(const std::string& path) {
