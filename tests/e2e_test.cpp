@@ -308,7 +308,8 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
                  3);
   writeY4mSource(path("d.y4m"), "YUV4MPEG2 " + size + " F30000:1001\n", 4, 2, "FRAME Ixyz\n");
   writeY4mSource(path("e.y4m"), "YUV4MPEG2 " + size + "\n", 5, 4, "FRAME\n", 2);
-  writeY4mSource(path("wide.y4m"), "YUV4MPEG2 W1280 H" + height + "\n", 6, 1);
+  writeY4mSource(path("wide.y4m"),
+                 "YUV4MPEG2 W" + std::to_string(frameWidth + 2) + " H" + height + "\n", 6, 1);
   writeY4mSource(path("444.y4m"), "YUV4MPEG2 " + size + " C444\n", 6, 1);
   writeY4mSource(path("broken.y4m"), "YUV4MPEG2 W" + width + "\n", 6, 1);
   const std::string mixed = "c.y4m 1 2\na.yuv 0 1\nd.y4m 1 1\n";

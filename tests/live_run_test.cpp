@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/splicer.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -210,12 +211,13 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
   struct Case {
     int signal;  // 0: the reader of the output pipe goes away after a frame
     const char* output;
-    int liveFrames;  // 700 take the output past the page cache
+    int liveFrames;  // `past` take the output past the page cache
   };
+  const auto past = static_cast<int>(uncachedOutputBytes / frameSize);
   std::vector<Case> cases = {{0, "out.fifo", 0}};
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     for (const Case c :
-         {Case{signal, "out.yuv", 3}, {signal, "out.yuv", 700}, {signal, "out.fifo", 3}}) {
+         {Case{signal, "out.yuv", 3}, {signal, "out.yuv", past}, {signal, "out.fifo", 3}}) {
       cases.push_back(c);
     }
   }
