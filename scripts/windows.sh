@@ -15,7 +15,7 @@ mkdir -p "$WINEPREFIX"
 # Wine's background services outlive the programs that start them and keep
 # whatever streams they inherited. Started once here, with their streams on
 # a file, they leave the pipes of the build and of ctest alone.
-/usr/lib/wine/wineserver64 -p >"$build/wine.log" 2>&1 </dev/null
+/usr/lib/wine/wineserver64 -p >"$build/wine.log" 2>&1 </dev/null || true  # one may be running
 trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true' EXIT
 /usr/lib/wine/wine64 cmd /c exit >>"$build/wine.log" 2>&1 </dev/null
 
