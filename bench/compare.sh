@@ -119,7 +119,7 @@ for way in "${ways[@]}"; do
 done
 ratio() { awk -v a="${med[$1]}" -v b="${med[$2]}" 'BEGIN {printf "%.3f", a / b}'; }
 echo
-echo "tool (stdout to a file) / dd      $(ratio tool_file dd)   target <= 1.00"
+echo "tool (stdout to a file) / dd      $(ratio tool_file dd)   target <= 0.80"
 echo "tool (stdout to a file) / cat     $(ratio tool_file cat)   target <= 1.10"
 echo "tool on a terminal / tool to file $(ratio tool_pty tool_pty_file)   target <= 1.03 (both under script)"
 if [ -n "${med[ffmpeg]:-}" ]; then
