@@ -58,10 +58,14 @@ Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes)
   return written;
 }
 
+std::size_t goPastPageCache(const FileHandle& file, std::size_t maxBlock) {
+  const std::size_t block = directTransferBlock(file);
+  return block != 0 && block <= maxBlock && movePastPageCache(file, true) ? block : 0;
+}
+
 std::size_t OutputFile::goPastPageCache(std::size_t maxBlock) {
-  const std::size_t block = regularFile_ ? directTransferBlock(file_) : 0;
-  if (block != 0 && block <= maxBlock && movePastPageCache(file_, true)) {
-    directBlock_ = block;
+  if (regularFile_) {
+    directBlock_ = tsa::goPastPageCache(file_, maxBlock);
   }
   return directBlock_;
 }

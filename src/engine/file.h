@@ -122,6 +122,11 @@ struct Transfer {
 /// the page cache instead, so reads and writes never fail for having asked.
 [[nodiscard]] bool movePastPageCache(const FileHandle& file, bool past);
 
+/// Moves the file's data past the page cache from now on where its block
+/// (see directTransferBlock) is at most `maxBlock`; returns that block, or 0
+/// where the file keeps the page cache.
+[[nodiscard]] std::size_t goPastPageCache(const FileHandle& file, std::size_t maxBlock);
+
 /// The output file of a run, held exclusively while it is written. Every
 /// write and the final close are checked; what the file keeps after a
 /// failure is its owner's to decide (see cutBackTo).

@@ -63,10 +63,7 @@ bool FrameSource::open(const std::string& name, const FrameLayout& layout, bool 
     return false;
   }
   if (pastPageCache) {
-    const std::size_t block = directTransferBlock(file_.file);
-    if (block != 0 && block <= maxDirectBlock && movePastPageCache(file_.file, true)) {
-      block_ = block;
-    }
+    block_ = goPastPageCache(file_.file, maxDirectBlock);
   }
   return true;
 }
