@@ -303,7 +303,7 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
   const std::string width = std::to_string(frameWidth);
   const std::string height = std::to_string(frameHeight);
   const std::string size = std::string("W").append(width).append(" H").append(height);
-  const std::string video = width + "x" + height + " 4:2:0 8-bit video";
+  const std::string video = width + "x" + height + " yuv420p";
   writeY4mSource(path("c.y4m"), "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n", 3,
                  3);
   writeY4mSource(path("d.y4m"), "YUV4MPEG2 " + size + " F30000:1001\n", 4, 2, "FRAME Ixyz\n");
@@ -313,7 +313,7 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
   writeY4mSource(path("444.y4m"), "YUV4MPEG2 " + size + " C444\n", 6, 1);
   writeY4mSource(path("broken.y4m"), "YUV4MPEG2 W" + width + "\n", 6, 1);
   const std::string mixed = "c.y4m 1 2\na.yuv 0 1\nd.y4m 1 1\n";
-  const std::string header = "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg\n";
+  const std::string header = "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n";
   struct Case {
     std::string list, output;
     int status;
@@ -342,13 +342,15 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
       {"c.y4m 0 1\nwide.y4m 0 1\n",
        "out.y4m",
        9,
-       "Input file \"wide.y4m\" is not " + video + ". Aborting.\n",
+       "Input file \"wide.y4m\" is " + std::to_string(frameWidth + 2) + "x" + height +
+           " yuv420p, not " + video + ". Aborting.\n",
        "",
        {}},
-      {"444.y4m 0 1\n",
+      {"a.yuv 0 1\n444.y4m 0 1\n",
        "out.yuv",
        9,
-       "Input file \"444.y4m\" is not " + video + ". Aborting.\n",
+       "Input file \"444.y4m\" is " + width + "x" + height + " yuv444p, not " + video +
+           ". Aborting.\n",
        "",
        {}},
       {"broken.y4m 0 1\n",
@@ -381,6 +383,189 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
     }
     EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\r')), frames);
   }
+}
+
+// A frame of planes of the given bytes: every byte of plane p of frame f of
+// source s holds one value of its own, so a plane of the wrong size shifts
+// what follows it.
+std::string planarFrame(int sourceId, int frame, const std::vector<std::size_t>& planes) {
+  std::string bytes;
+  for (std::size_t plane = 0; plane < planes.size(); ++plane) {
+    bytes.append(planes[plane], static_cast<char>(sourceId * 50 + frame * 7 + plane * 2 + 1));
+  }
+  return bytes;
+}
+
+// Frames of many formats, given by the options or by Y4M headers, into raw
+// and Y4M outputs. The plane sizes are written out, not computed.
+TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string y4mHeader;  // empty: raw sources
+    std::vector<std::size_t> planes;
+    std::string output;
+    std::string outputHeader;  // what a .y4m output starts with
+  };
+  const std::string cif = "YUV4MPEG2 W352 H288 F30:1 ";
+  const Case cases[] = {
+      {{"--size=352x288"}, "", {101376, 25344, 25344}, "out.yuv", ""},
+      {{"--size", "352x288", "--pix-fmt", "yuv422p10le"},
+       "",
+       {202752, 101376, 101376},
+       "out.y4m",
+       "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 C422p10\n"},
+      {{"--pix-fmt=yuv444p16le", "--size=352x288"}, "", {202752, 202752, 202752}, "out.yuv", ""},
+      {{"--size=352x288", "--pix-fmt=yuv444p"},
+       "",
+       {101376, 101376, 101376},
+       "out.y4m",
+       "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 C444\n"},
+      {{"--size=350x16", "--pix-fmt=yuv411p"}, "", {5600, 1408, 1408}, "out.yuv", ""},
+      {{"--size=352x288", "--pix-fmt=gray16le"},
+       "",
+       {202752},
+       "out.y4m",
+       "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 Cmono16\n"},
+      {{"--size=353x289"}, "", {102017, 25665, 25665}, "out.yuv", ""},
+      {{}, cif + "C420p10\n", {202752, 50688, 50688}, "out.y4m", cif + "Ip A1:1 C420p10\n"},
+      {{},
+       cif + "Cmono XCOLORRANGE=FULL\n",
+       {101376},
+       "out.y4m",
+       cif + "Ip A1:1 Cmono XCOLORRANGE=FULL\n"},
+      {{}, "YUV4MPEG2 W353 H289 C422p12\n", {204034, 102306, 102306}, "out.yuv", ""},
+      {{}, "YUV4MPEG2 W3840 H2160 F50:1 C420p10\n", {16588800, 4147200, 4147200}, "out.yuv", ""},
+  };
+  for (const Case& c : cases) {
+    std::string where;
+    for (const std::string& option : c.options) {
+      where += option + " ";
+    }
+    where += c.y4mHeader + c.output;
+    const std::string extension = c.y4mHeader.empty() ? ".yuv" : ".y4m";
+    const std::string name1 = "s1" + extension;
+    const std::string name2 = "s2" + extension;
+    for (const auto& [id, name] : {std::pair(1, name1), std::pair(2, name2)}) {
+      std::string source = c.y4mHeader;
+      for (int frame = 0; frame < 3; ++frame) {
+        source += (c.y4mHeader.empty() ? "" : "FRAME\n") + planarFrame(id, frame, c.planes);
+      }
+      writeText(path(name), source);
+    }
+    writeText(path("list.txt"), name1 + " 1 2\n" + name2 + " 0 1\n");
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"list.txt", c.output});
+    std::filesystem::remove(path(c.output));
+    const ToolRun run = runTool(dir_, args);
+    expectSuccess(run, banner + progressLine("  0", name1, "  33") +
+                           progressLine(" 50", name1, "  67") + closingLine(name1) +
+                           progressLine("  0", name2, " 100") + closingLine(name2));
+    const std::string marker = c.outputHeader.empty() ? "" : "FRAME\n";
+    const std::string expected = c.outputHeader + marker + planarFrame(1, 1, c.planes) + marker +
+                                 planarFrame(1, 2, c.planes) + marker + planarFrame(2, 0, c.planes);
+    EXPECT_TRUE(readFile(path(c.output)) == expected) << where;
+  }
+}
+
+// Options that cannot be read, and Y4M sources of the wrong format: the
+// usage with the problem (1) before the output is looked at, or the file
+// and both formats (9) before any frame is copied.
+TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
+  const std::string size = std::to_string(frameWidth) + "x" + std::to_string(frameHeight);
+  writeText(path("list.txt"), "a.yuv 0 1\n");
+  writeY4mSource(path("cif.y4m"), "YUV4MPEG2 W352 H288 C420mpeg2\n", 3, 0);
+  writeY4mSource(path("cif10.y4m"), "YUV4MPEG2 W352 H288 C420p10\n", 3, 0);
+  writeY4mSource(path("alpha.y4m"), "YUV4MPEG2 W352 H288 C444alpha\n", 3, 0);
+  writeY4mSource(
+      path("full.y4m"),
+      "YUV4MPEG2 W" + std::to_string(frameWidth) + " H" + std::to_string(frameHeight) + "\n", 3, 0);
+  const std::string precious = "an older test set";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  };
+  const std::string pixFmts =
+      "\": expected yuv420p, yuv422p, yuv444p, yuv411p, gray or a 9- to 16-bit little-endian "
+      "form such as yuv420p10le\n";
+  const std::string badSize = "\": expected WIDTHxHEIGHT, such as 1920x1080\n";
+  const std::string fullHd = size + " yuv420p";
+  const Case cases[] = {
+      {{"--size=0x10", "list.txt", "out.yuv"}, 1, usage + "Error: bad frame size \"0x10" + badSize},
+      {{"list.txt", "--size", "720p", "out.yuv"},
+       1,
+       usage + "Error: bad frame size \"720p" + badSize},
+      {{"list.txt", "out.yuv", "--size"}, 1, usage + "Error: option --size needs a value\n"},
+      {{"--size=100000x100000", "list.txt", "out.yuv"},
+       1,
+       usage +
+           "Error: frames of 100000x100000 yuv420p do not fit: a frame may take 1073741824 bytes "
+           "at most\n"},
+      {{"--pix-fmt=rgb24", "list.txt", "out.yuv"},
+       1,
+       usage + "Error: unknown pixel format \"rgb24" + pixFmts},
+      {{"--pix-fmt=nv12", "list.txt", "out.yuv"},
+       1,
+       usage + "Error: unknown pixel format \"nv12" + pixFmts},
+      {{"--pix-fmt=yuv420p10be", "list.txt", "out.yuv"},
+       1,
+       usage + "Error: unknown pixel format \"yuv420p10be" + pixFmts},
+      {{"--pix-fmt=yuv411p10le", "list.txt", "out.yuv"},
+       1,
+       usage + "Error: unknown pixel format \"yuv411p10le" + pixFmts},
+      {{"--frames=3", "list.txt", "out.yuv"}, 1, usage + "Error: unknown option \"--frames=3\"\n"},
+      {{"--y4m=yes", "list.txt", "out.yuv"}, 1, usage + "Error: option --y4m takes no value\n"},
+      {{"--size=352x288", "list.txt"}, 1, usage},
+      {{"--version", "list.txt", "out.yuv"}, 0, "Corvane Test Set Assembler (10-24-2014)\n"},
+      // Y4M sources of two formats; beside a raw one; of a C the tool does
+      // not know; of another format than the options name.
+      {{"cif.y4m.list", "out.yuv"},
+       9,
+       banner + "Input file \"cif10.y4m\" is 352x288 yuv420p10le, not 352x288 yuv420p. "
+                "Aborting.\n"},
+      {{"raw-beside.list", "out.yuv"},
+       9,
+       banner + "Input file \"cif.y4m\" is 352x288 yuv420p, not " + fullHd + ". Aborting.\n"},
+      {{"alpha.list", "out.yuv"},
+       9,
+       banner + "Input file \"alpha.y4m\" is 352x288 444alpha, not " + fullHd + ". Aborting.\n"},
+      {{"--pix-fmt=yuv420p10le", "full.list", "out.yuv"},
+       9,
+       banner + "Input file \"full.y4m\" is " + fullHd + ", not " + size +
+           " yuv420p10le. Aborting.\n"},
+  };
+  writeText(path("cif.y4m.list"), "cif.y4m 0 1\ncif10.y4m 0 1\n");
+  writeText(path("raw-beside.list"), "a.yuv 0 1\ncif.y4m 0 1\n");
+  writeText(path("alpha.list"), "alpha.y4m 0 1\n");
+  writeText(path("full.list"), "full.y4m 0 1\n");
+  for (const Case& c : cases) {
+    writeText(path("out.yuv"), precious);
+    // A refused option comes before the question: nothing is asked.
+    const ToolRun run = runTool(dir_, c.args, c.status == 9 ? "y\n" : "");
+    const std::string out =
+        c.status == 9 ? banner + question("out.yuv") + c.out.substr(banner.size()) : c.out;
+    expectFailure(run, c.status, out);
+    EXPECT_EQ(readFile(path("out.yuv")), c.status == 9 ? "" : precious) << c.args[0];
+  }
+}
+
+TEST_F(EndToEnd, HelpShowsTheOptionsAndTheDefaultFormat) {
+  const ToolRun run = runTool(dir_, {"list.txt", "--help"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(run.out.starts_with(usage + "\n")) << run.out;
+  for (const std::string option :
+       {"--size=WxH", "--pix-fmt=NAME", "--y4m", "--yes", "--reflink=never", "--version"}) {
+    EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option;
+  }
+  EXPECT_NE(
+      run.out.find(std::to_string(frameWidth) + "x" + std::to_string(frameHeight) + " yuv420p"),
+      std::string::npos);
+  // Only two dashes make an option: "-x" is a name.
+  writeSource(path("-x"), 3, 1);
+  writeText(path("-l"), "-x 0 1\n");
+  expectSuccess(runTool(dir_, {"-l", "--", "--out"}),
+                banner + progressLine("  0", "-x", " 100") + closingLine("-x"));
+  testing::expectFrames(path("--out"), {{3, 0, 1}});
 }
 
 // Pipes, /proc and /dev/full: what only a POSIX system offers.

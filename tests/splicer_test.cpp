@@ -76,11 +76,13 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
     const ScanResult scan = scanEditList(list, captured_.console());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
-    const FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, captured_.console());
+    const FrameBuffer frameBuf =
+        allocateFrameBuffer(frameBufBytes(defaultFrameFormat), captured_.console());
     beforeCopy();
-    CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam()};
+    CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam(), scan.format};
     const ExitStatus status =
-        runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes), plan, captured_.console());
+        runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes(defaultFrameFormat)), plan,
+                    captured_.console());
     EXPECT_TRUE(out.close(captured_.console()));
     return status;
   }
@@ -143,7 +145,8 @@ TEST_P(RunAssemblyTest, TransfersPastThePageCacheTakeAnyBuffer) {
     GTEST_SKIP() << "this file system moves all data through the page cache";
   }
   // One byte past a page, and an odd length: the page cache takes it.
-  const FrameBuffer buffer = allocateFrameBuffer(frameBufBytes, captured_.console());
+  const FrameBuffer buffer =
+      allocateFrameBuffer(frameBufBytes(defaultFrameFormat), captured_.console());
   std::memset(buffer.get(), 'x', 1001);
   EXPECT_EQ(writeSome(file.file, std::span(buffer.get() + 1, 1000)).bytes, 1000U);
   EXPECT_EQ(testing::readFile(path("direct.bin")), std::string(1000, 'x'));

@@ -11,7 +11,15 @@
 #include <vector>
 
 #include "engine/console.h"
-#include "engine/frame.h"
+#include "engine/frame_format.h"
+
+namespace tsa {
+
+/// The bytes of one frame of the build's default format, which a run takes
+/// when nothing names another.
+inline const std::int64_t frameSize = defaultFrameFormat.frameBytes();
+
+}  // namespace tsa
 
 namespace tsa::testing {
 

@@ -5,7 +5,9 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "driver/options.h"
 #include "engine/edit_list.h"
 #include "engine/file.h"
 #include "engine/frame_buffer.h"
@@ -16,11 +18,7 @@
 namespace tsa {
 namespace {
 
-void printUsage(Console& console) {
-  console.print("Creates a Test Set file given an edit list\n");
-  console.print("Parameter 1: name of edit list file\n");
-  console.print("Parameter 2: names of output file (.yuv)\n");
-}
+const char* const banner = "Corvane Test Set Assembler (10-24-2014)\n";
 
 // An existing output is replaced only with the user's consent. A file that
 // exists but cannot be read is still asked about: not being able to read it
@@ -78,7 +76,7 @@ OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
 // The output of a run, and the form it is written in.
 struct Output {
   OutputFile file;
-  bool y4m;  // named .y4m, and not a device
+  bool y4m;  // asked for, or named .y4m and not a device
 };
 
 // Opens the output and makes it empty, unless it is a file the run reads.
@@ -87,7 +85,8 @@ struct Output {
 // wait for the data to reach the disk. Nor is a file cut that the list may
 // name past a line the pre-scan will stop at: that run writes nothing.
 std::optional<Output> openOutput(const std::string& outFile, const FileIdentity& editList,
-                                 EditListReader& pEditListFile, Console& console) {
+                                 EditListReader& pEditListFile, const RunOptions& options,
+                                 Console& console) {
   OpenResult output = openForWriting(outFile);
   bool usable = output.file.isOpen();
   if (usable) {
@@ -100,7 +99,7 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
     return std::nullopt;
   }
   return Output{OutputFile(std::move(output.file), outFile, output.regularFile),
-                y4m::namesY4m(outFile) && !output.device};
+                options.y4mOutput || (y4m::namesY4m(outFile) && !output.device)};
 }
 
 }  // namespace
@@ -120,15 +119,31 @@ void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
 }
 
 ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console) {
-  if (argc != 3) {
-    printUsage(console);
-    return ExitStatus::UsageShown;
+  const CommandLine line =
+      readCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+  switch (line.verdict) {
+    case CommandLine::Verdict::Run:
+      break;
+    case CommandLine::Verdict::Help:
+      printHelp(console);
+      return ExitStatus::Success;
+    case CommandLine::Verdict::Version:
+      console.print("%s", banner);
+      return ExitStatus::Success;
+    case CommandLine::Verdict::Usage:
+      printUsage(console);
+      return ExitStatus::UsageShown;
+    case CommandLine::Verdict::BadOption:
+      printUsage(console);
+      console.print("%s\n", line.problem.c_str());
+      return ExitStatus::UsageShown;
   }
-  console.print("Corvane Test Set Assembler (10-24-2014)\n\n");
+  const RunOptions& options = line.options;
+  console.print("%s\n", banner);
 
   // The edit list is opened before the output path is looked at, so a
   // missing list never leads to the question or to a changed output.
-  const std::string editListFile = argv[1];
+  const std::string& editListFile = line.names[0];
   OpenResult editList = openForReading(editListFile);
   if (!editList.file.isOpen()) {
     console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
@@ -140,25 +155,29 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::EditListNotFound;
   }
 
-  const std::string outFile = argv[2];
-  if (outputNeedsConsent(outFile) && !askToOverwrite(outFile, answers, console)) {
+  const std::string& outFile = line.names[1];
+  if (!options.replaceWithoutAsking && outputNeedsConsent(outFile) &&
+      !askToOverwrite(outFile, answers, console)) {
     return ExitStatus::OverwriteDeclined;
   }
-  std::optional<Output> output = openOutput(outFile, editListIdentity, pEditListFile, console);
+  std::optional<Output> output =
+      openOutput(outFile, editListIdentity, pEditListFile, options, console);
   if (!output) {
     return ExitStatus::OutputNotWritable;
   }
   OutputFile& pOutFile = output->file;
 
   const auto time0 = std::chrono::steady_clock::now();
-  ScanResult scan = scanEditList(pEditListFile, console);
+  ScanResult scan = scanEditList(pEditListFile, console, options.format);
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
   CopyPlan plan;
   plan.totalFrames = scan.totalFrames;
   plan.sources = std::move(scan.sources);
+  plan.format = scan.format;
   plan.y4mOutput = output->y4m;
+  const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;

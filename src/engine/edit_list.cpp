@@ -196,7 +196,24 @@ EditListReader::SourceNames EditListReader::sourceNames() {
   return result;
 }
 
-ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
+FrameFormat runFormat(const std::optional<FrameFormat>& chosen,
+                      const std::vector<SourceForm>& sources) {
+  if (chosen) {
+    return *chosen;
+  }
+  const auto y4m = std::ranges::find_if(
+      sources, [](const SourceForm& source) { return source.y4mHeader.has_value(); });
+  const bool allY4m = std::ranges::all_of(sources, [](const SourceForm& source) {
+    return !source.regularFile || source.y4mHeader.has_value();
+  });
+  if (y4m == sources.end() || !allY4m) {
+    return defaultFrameFormat;
+  }
+  return y4m::formatOf(*y4m->y4mHeader).value_or(defaultFrameFormat);
+}
+
+ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
+                        const std::optional<FrameFormat>& chosen) {
   ScanResult result;
   std::vector<std::string> fileNames;
   EditInstruction inst;
@@ -206,7 +223,7 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
       break;
     }
     if (next != EditListReader::Next::Instruction) {
-      return {EditListReader::failureStatus(next), 0, {}};
+      return {EditListReader::failureStatus(next), 0, {}, {}};
     }
     result.totalFrames += inst.numFr;
     if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {
@@ -214,28 +231,33 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console) {
     }
     if (fileNames.size() == maxSourceFiles) {
       console.print("Too many unique filenames in the edit list. Aborting.\n");
-      return {ExitStatus::TooManySources, 0, {}};
+      return {ExitStatus::TooManySources, 0, {}, {}};
     }
     fileNames.push_back(inst.sourceFileName);
   }
 
+  // Every source is looked at before the run's format is known, since the
+  // Y4M sources may give it; problems are reported in list order.
+  std::vector<Probe> probes;
   for (const std::string& name : fileNames) {
-    SourceForm& form = result.sources.emplace_back();
-    switch (probeSource(name, form)) {
-      case Probe::Usable:
-        continue;
-      case Probe::NotFound:
-        console.print("Input file \"%s\" not found. Aborting.\n", name.c_str());
-        break;
-      case Probe::BrokenHeader:
-        console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name.c_str());
-        break;
-      case Probe::OtherVideo:
-        console.print("Input file \"%s\" is not %dx%d 4:2:0 8-bit video. Aborting.\n", name.c_str(),
-                      static_cast<int>(frameWidth), static_cast<int>(frameHeight));
-        break;
+    probes.push_back(probeSource(name, result.sources.emplace_back()));
+  }
+  result.format = runFormat(chosen, result.sources);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    SourceForm& source = result.sources[i];
+    const char* name = source.name.c_str();
+    source.layout.pictureBytes = result.format.frameBytes();
+    if (probes[i] == Probe::NotFound) {
+      console.print("Input file \"%s\" not found. Aborting.\n", name);
+    } else if (probes[i] == Probe::BrokenHeader) {
+      console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
+    } else if (source.y4mHeader && y4m::formatOf(*source.y4mHeader) != result.format) {
+      console.print("Input file \"%s\" is %s, not %s. Aborting.\n", name,
+                    y4m::describe(*source.y4mHeader).c_str(), result.format.describe().c_str());
+    } else {
+      continue;
     }
-    return {ExitStatus::SourceNotFound, 0, {}};
+    return {ExitStatus::SourceNotFound, 0, {}, {}};
   }
 
   pEditListFile.rewind();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "engine/console.h"
 #include "engine/file.h"
 #include "engine/frame.h"
+#include "engine/frame_format.h"
 #include "engine/frame_source.h"
 
 namespace tsa {
@@ -109,21 +111,31 @@ class EditListReader {
 };
 
 /// The pre-scan's result: a status, and on Success the sum of all frame
-/// counts and every distinct source as found, in order of first appearance.
+/// counts, every distinct source as found, in order of first appearance,
+/// and the format of the run's frames.
 struct ScanResult {
   ExitStatus status = ExitStatus::Success;
   std::int64_t totalFrames = 0;
   std::vector<SourceForm> sources;
+  FrameFormat format;
 };
+
+/// The format of a run's frames: `chosen` where the command line names one;
+/// else, when there are Y4M sources and every source that is a regular file
+/// is one, the first Y4M source's (where the tool knows it); else the
+/// build's default.
+[[nodiscard]] FrameFormat runFormat(const std::optional<FrameFormat>& chosen,
+                                    const std::vector<SourceForm>& sources);
 
 /// Reads the whole list, adds up the frame counts, allows at most
 /// maxSourceFiles distinct source names (compared byte for byte) and checks,
-/// in order of first appearance, that every distinct source can be opened
-/// and, for a Y4M source, that its header is readable and its frames this
-/// build's. Prints nothing on success and leaves the list rewound for the
-/// copy pass. A malformed line (4), a name too many (8) or a source that
-/// cannot be opened or used (9) is reported on `console`; the first problem
-/// met ends the scan.
-[[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console);
+/// in order of first appearance, that every distinct source is there to be
+/// read and, for a Y4M source, that its header is readable and its frames
+/// of the run's format (see runFormat). Prints nothing on success and leaves
+/// the list rewound for the copy pass. A malformed line (4), a name too many
+/// (8) or a source that cannot be read or used (9) is reported on
+/// `console`; the first problem met ends the scan.
+[[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
+                                      const std::optional<FrameFormat>& chosen = std::nullopt);
 
 }  // namespace tsa

@@ -86,6 +86,17 @@ struct OpenResult {
 /// True when something exists at `path` (a dangling link does not count).
 [[nodiscard]] bool pathExists(const std::string& path);
 
+/// What is at a path, seen without opening it.
+struct PathInfo {
+  bool readable = false;     // something the run may read is there (no directory)
+  bool regularFile = false;  // a file on a disk, not a pipe or a device
+};
+
+/// Looks at `path` without opening it, so that a named pipe is not met and
+/// a device not woken: whether it exists, what it is and whether this
+/// process may read it.
+[[nodiscard]] PathInfo lookAt(const std::string& path);
+
 /// The system's words for `error`, on one line.
 [[nodiscard]] std::string describeError(int error);
 

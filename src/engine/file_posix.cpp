@@ -136,6 +136,14 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 
 bool pathExists(const std::string& path) { return identityOf(path).has_value(); }
 
+PathInfo lookAt(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+    return {};
+  }
+  return {::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0, S_ISREG(status.st_mode)};
+}
+
 std::string describeError(int error) { return std::strerror(error); }
 
 Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer) {

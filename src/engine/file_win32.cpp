@@ -16,6 +16,21 @@ FileHandle::Native nativeOf(HANDLE handle) { return reinterpret_cast<FileHandle:
 
 int lastError() { return static_cast<int>(::GetLastError()); }
 
+// True for a name in the named-pipe namespace, \\.\pipe\NAME.
+bool isPipeName(const std::string& path) {
+  constexpr std::string_view prefix = "\\\\.\\pipe\\";
+  if (path.size() <= prefix.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const char c = path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] + 32) : path[i];
+    if (c != prefix[i] && !(prefix[i] == '\\' && c == '/')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 OpenResult failed(int error) {
   OpenResult result;
   result.error = error;
@@ -104,6 +119,22 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 
 bool pathExists(const std::string& path) {
   return ::GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PathInfo lookAt(const std::string& path) {
+  const std::wstring name = systemPath(path);
+  // A pipe's name is only seen by asking for one of its instances; one that
+  // is busy is there all the same. Opening it would connect to its writer.
+  if (isPipeName(path)) {
+    const bool there =
+        ::WaitNamedPipeW(name.c_str(), 1) != 0 || ::GetLastError() == ERROR_SEM_TIMEOUT;
+    return {there, false};
+  }
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {};
+  }
+  return {true, (attributes & FILE_ATTRIBUTE_DEVICE) == 0};
 }
 
 std::string describeError(int error) {

@@ -1,5 +1,5 @@
-// Frame geometry, exit statuses and the parsed form of one edit-list line:
-// the vocabulary every part of the tool shares.
+// The build's frame size, exit statuses and the parsed form of one
+// edit-list line: the vocabulary every part of the tool shares.
 #pragma once
 
 #include <cstdint>
@@ -14,23 +14,17 @@
 
 namespace tsa {
 
-/// Width and height of every frame, fixed when the program is built.
+/// Width and height of the frames a run takes when nothing names a format
+/// (see frame_format.h), fixed when the program is built.
 inline constexpr std::int32_t frameWidth = TSA_FRAME_WIDTH;
 inline constexpr std::int32_t frameHeight = TSA_FRAME_HEIGHT;
 
 static_assert(frameWidth > 0 && frameHeight > 0, "frame geometry must be positive");
-static_assert(frameWidth % 2 == 0 && frameHeight % 2 == 0,
-              "4:2:0 chroma needs an even width and height");
-
-/// Bytes in one raw 8-bit YUV 4:2:0 frame (3,110,400 for 1920x1080). Byte
-/// offsets into video files are 64-bit: offset = frame index * frameSize.
-inline constexpr std::int64_t frameSize =
-    std::int64_t{frameWidth} * std::int64_t{frameHeight} * 3 / 2;
 
 /// The process exit status of every outcome; the numbers are what scripts see.
 enum class ExitStatus : int {
   Success = 0,             // the output file was assembled completely
-  UsageShown = 1,          // wrong number of arguments
+  UsageShown = 1,          // wrong number of arguments, or a bad option
   EditListNotFound = 2,    // the edit list cannot be opened
   OutputNotWritable = 3,   // the output file cannot be opened for writing
   BadEditInstruction = 4,  // a line of the edit list is malformed

@@ -9,7 +9,7 @@
 #include <span>
 
 #include "engine/console.h"
-#include "engine/frame.h"
+#include "engine/frame_format.h"
 #include "engine/y4m.h"
 
 namespace tsa {
@@ -23,17 +23,29 @@ inline constexpr std::size_t maxDirectBlock = std::size_t{64} * 1024;
 /// that one write can start on a block boundary in memory.
 inline constexpr std::size_t slotLead = 3 * maxDirectBlock;
 
-/// The bytes a read may bring: a frame with its marker, and the parts of
-/// the blocks around them that a read past the page cache must take too.
-inline constexpr std::size_t slotReadBytes =
-    (static_cast<std::size_t>(frameSize) + y4m::maxLineBytes + 3 * maxDirectBlock - 1) /
-    maxDirectBlock * maxDirectBlock;
+/// Frames smaller than this are read several to a slot and written with
+/// one call, so that small frames do not each pay for a hand-over to the
+/// writing thread.
+inline constexpr std::size_t batchBytes = std::size_t{2} << 20;
+
+/// The bytes a slot's read area takes: a frame of `format` with its
+/// marker, and the parts of the blocks around them that a read past the
+/// page cache must take too; or a batch of smaller frames.
+[[nodiscard]] inline std::size_t slotReadBytes(const FrameFormat& format) {
+  const std::size_t frame =
+      static_cast<std::size_t>(format.frameBytes()) + y4m::maxLineBytes + 3 * maxDirectBlock - 1;
+  return (frame > batchBytes ? frame : batchBytes) / maxDirectBlock * maxDirectBlock;
+}
 
 /// One slot: its lead, then its read area.
-inline constexpr std::size_t slotBytes = slotLead + slotReadBytes;
+[[nodiscard]] inline std::size_t slotBytes(const FrameFormat& format) {
+  return slotLead + slotReadBytes(format);
+}
 
-/// The size of `frameBuf`: two slots.
-inline constexpr std::size_t frameBufBytes = 2 * slotBytes;
+/// The size of `frameBuf` for frames of `format`: two slots.
+[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format) {
+  return 2 * slotBytes(format);
+}
 
 /// `frameBuf` starts on the largest block, so every slot and read area does.
 inline constexpr std::align_val_t frameBufAlignment{maxDirectBlock};

@@ -17,13 +17,21 @@ std::int64_t alignUp(std::int64_t offset, std::size_t block) {
 }  // namespace
 
 Probe probeSource(const std::string& name, SourceForm& form) {
-  form = SourceForm{name, FrameLayout{}, std::nullopt};
+  form = SourceForm{name, FrameLayout{}, std::nullopt, false};
+  const PathInfo info = lookAt(name);
+  if (!info.readable) {
+    return Probe::NotFound;
+  }
+  if (!info.regularFile) {
+    return Probe::Usable;
+  }
   const OpenResult file = openForReading(name);
   if (!file.file.isOpen()) {
     return Probe::NotFound;
   }
+  form.regularFile = file.regularFile;
   if (!file.regularFile) {
-    return Probe::Usable;  // a pipe's first bytes would be gone for the copy
+    return Probe::Usable;  // swapped for something else since the look
   }
   // The header line and the first frame's marker line, at most.
   std::string start(2 * y4m::maxLineBytes, '\0');
@@ -41,9 +49,6 @@ Probe probeSource(const std::string& name, SourceForm& form) {
   std::size_t headerBytes = 0;
   if (!y4m::readStreamHeader(start, header, headerBytes)) {
     return Probe::BrokenHeader;
-  }
-  if (!y4m::fitsThisBuild(header)) {
-    return Probe::OtherVideo;
   }
   // Every frame's marker is as long as the first; a file without frames, or
   // with a first marker that is none, fails the check of the first frame
@@ -100,7 +105,7 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
 FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
                                         std::span<unsigned char>& picture) {
   const std::int64_t offset = layout_.offsetOf(next_++);
-  const auto frameBytes = static_cast<std::size_t>(layout_.markerBytes + frameSize);
+  const auto frameBytes = static_cast<std::size_t>(layout_.markerBytes + layout_.pictureBytes);
   std::size_t skip = 0;  // bytes of the blocks before the frame
   std::span<unsigned char> wanted = area.first(frameBytes);
   if (block_ != 0) {
@@ -108,7 +113,7 @@ FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
     // taken from inside the blocks that hold it.
     const std::int64_t start = alignDown(offset, block_);
     skip = static_cast<std::size_t>(offset - start);
-    const std::int64_t end = offset + layout_.markerBytes + frameSize;
+    const std::int64_t end = offset + static_cast<std::int64_t>(frameBytes);
     wanted = area.first(static_cast<std::size_t>(alignUp(end, block_) - start));
     if (seekTo(file_.file, start) != 0) {
       return Read::RanOut;

@@ -20,6 +20,7 @@ struct SourceForm {
   std::string name;  // as the list writes it
   FrameLayout layout;
   std::optional<y4m::StreamHeader> y4mHeader;  // a Y4M source's header
+  bool regularFile = false;
 };
 
 /// What the pre-scan makes of a source.
@@ -27,12 +28,13 @@ enum class Probe {
   Usable,        // its frames can be copied
   NotFound,      // it cannot be opened
   BrokenHeader,  // it starts as Y4M, but its header cannot be read
-  OtherVideo,    // a Y4M source of another geometry or colour format
 };
 
-/// Opens the source `name` and finds how its frames lie into `form`: a
-/// regular file that starts with the Y4M signature is read as Y4M, anything
-/// else (a pipe too, which is not read here) as raw frames.
+/// Finds how the frames of the source `name` lie into `form`: a regular
+/// file that starts with the Y4M signature is read as Y4M, any other as raw
+/// frames. Anything else (a pipe, a device) is only looked at, not opened:
+/// opening a pipe meets its writer, and closing it again would hand the
+/// writer a broken pipe. The layout's picture size is the caller's to set.
 [[nodiscard]] Probe probeSource(const std::string& name, SourceForm& form);
 
 /// One source, open for one splice: its frames are read one after the
@@ -59,6 +61,15 @@ class FrameSource {
   /// Reads the next frame into `area` (a slot's read area, aligned to
   /// maxDirectBlock) and points `picture` at the frame's bytes inside it.
   [[nodiscard]] Read readNext(std::span<unsigned char> area, std::span<unsigned char>& picture);
+
+  /// The bytes of the marker before each picture (none in a raw file).
+  [[nodiscard]] std::size_t markerBytes() const {
+    return static_cast<std::size_t>(layout_.markerBytes);
+  }
+
+  /// True when no read waits for someone else to write (a file on a disk,
+  /// not a pipe): frames may then be read ahead of their writes.
+  [[nodiscard]] bool readsWithoutWaiting() const { return file_.regularFile; }
 
   /// The error of the last read that Failed.
   [[nodiscard]] int error() const { return error_; }

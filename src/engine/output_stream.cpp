@@ -7,9 +7,17 @@
 
 namespace tsa {
 
-void OutputStream::goPastPageCache() {
+OutputStream::OutputStream(OutputFile& file, std::string header, std::string frameMarker,
+                           std::size_t maxPendingFrames)
+    : file_(file), header_(std::move(header)), marker_(std::move(frameMarker)) {
+  // The header, and the frames staged since the last whole one: reserved
+  // once, so that no frame allocates.
+  units_.reserve(maxPendingFrames + 2);
+}
+
+void OutputStream::goPastPageCache(std::int64_t pictureBytes) {
   // A frame smaller than a block would leave whole frames in the carry.
-  block_ = file_.goPastPageCache(std::min(maxDirectBlock, static_cast<std::size_t>(frameSize)));
+  block_ = file_.goPastPageCache(std::min(maxDirectBlock, static_cast<std::size_t>(pictureBytes)));
 }
 
 int OutputStream::begin() {
@@ -74,7 +82,7 @@ void OutputStream::keepWholeUnits(const Write* failed) {
   // still go where the rest did not.
   if (failed != nullptr) {
     const std::int64_t carriedEnd = failed->start + static_cast<std::int64_t>(failed->carried);
-    if (pendingUnits_ > 0 && units_[0].end <= carriedEnd && inFile_ < carriedEnd) {
+    if (!units_.empty() && units_.front().end <= carriedEnd && inFile_ < carriedEnd) {
       const auto from = static_cast<std::size_t>(inFile_ - failed->start);
       const Transfer written =
           file_.writeThroughPageCache(failed->bytes.subspan(from, failed->carried - from));
@@ -87,21 +95,19 @@ void OutputStream::keepWholeUnits(const Write* failed) {
 
 void OutputStream::addUnit(std::size_t bytes, bool frame) {
   streamEnd_ += static_cast<std::int64_t>(bytes);
-  units_[pendingUnits_++] = Unit{streamEnd_, frame};
+  units_.push_back(Unit{streamEnd_, frame});
   holdsUpTo(inFile_);  // a unit of no bytes is whole at once
 }
 
 void OutputStream::holdsUpTo(std::int64_t end) {
   inFile_ = std::max(inFile_, end);
   std::size_t whole = 0;
-  while (whole < pendingUnits_ && units_[whole].end <= inFile_) {
+  while (whole < units_.size() && units_[whole].end <= inFile_) {
     wholeEnd_ = units_[whole].end;
     wholeFrames_ += units_[whole].frame ? 1 : 0;
     ++whole;
   }
-  std::copy(units_.begin() + static_cast<std::ptrdiff_t>(whole),
-            units_.begin() + static_cast<std::ptrdiff_t>(pendingUnits_), units_.begin());
-  pendingUnits_ -= whole;
+  units_.erase(units_.begin(), units_.begin() + static_cast<std::ptrdiff_t>(whole));
 }
 
 }  // namespace tsa

@@ -3,11 +3,11 @@
 // file holds whole.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/file.h"
 
@@ -26,12 +26,17 @@ namespace tsa {
 class OutputStream {
  public:
   /// A stream into `file` that starts with `header` and puts `frameMarker`
-  /// before every frame (both empty for a raw output).
-  OutputStream(OutputFile& file, std::string header, std::string frameMarker)
-      : file_(file), header_(std::move(header)), marker_(std::move(frameMarker)) {}
+  /// before every frame (both empty for a raw output), of which at most
+  /// `maxPendingFrames` are staged and not yet whole in the file at once.
+  OutputStream(OutputFile& file, std::string header, std::string frameMarker,
+               std::size_t maxPendingFrames);
 
-  /// Writes past the page cache from here on, where the file allows.
-  void goPastPageCache();
+  /// Writes past the page cache from here on, where the file allows and
+  /// frames of `pictureBytes` are no smaller than its block.
+  void goPastPageCache(std::int64_t pictureBytes);
+
+  /// The bytes of the marker put before every frame.
+  [[nodiscard]] std::size_t markerBytes() const { return marker_.size(); }
 
   /// Starts the stream with its header; 0, or the error of its write.
   [[nodiscard]] int begin();
@@ -88,8 +93,7 @@ class OutputStream {
   std::int64_t wholeEnd_ = 0;               // where the last unit the file holds whole ends
   std::int64_t wholeFrames_ = 0;            // frames among those units
   std::span<const unsigned char> carried_;  // the end of the stream not yet written
-  std::array<Unit, 4> units_{};             // units not yet whole, oldest first
-  std::size_t pendingUnits_ = 0;
+  std::vector<Unit> units_;                 // units not yet whole, oldest first
 };
 
 }  // namespace tsa

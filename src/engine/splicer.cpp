@@ -1,5 +1,6 @@
 #include "engine/splicer.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -14,29 +15,37 @@
 namespace tsa {
 namespace {
 
-// One copy pass. Frames are read into two slots in turn; each is written in
-// the background while the next one is read, and its progress line is
-// printed once the output holds all of it, so the console and the output
-// tell the same story as a plain read-write-print loop. Past the page cache
-// the end of a frame may wait in the carry for the next write, and its
-// line with it.
+// One copy pass. Frames are read into two slots in turn; what one slot
+// holds is written in the background while frames are read into the other,
+// and a frame's progress line is printed once the output holds all of it,
+// so the console and the output tell the same story as a plain
+// read-write-print loop. Small frames read from a file go several to a
+// slot, laid out as the output takes them, and are written with one call.
+// Past the page cache the end of a frame may wait in the carry for the next
+// write, and its line with it.
 class FrameCopier {
  public:
   FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
               Console& console)
       : pOutFile_(pOutFile),
-        out_(pOutFile, plan.y4mOutput ? y4m::outputHeader(firstY4mHeader(plan)) : "",
-             plan.y4mOutput ? std::string(y4m::frameMarker) : ""),
-        slots_{frameBuf.first(slotBytes), frameBuf.subspan(slotBytes, slotBytes)},
-        sources_(plan.sources),
-        totalFrames_(plan.totalFrames),
+        pictureBytes_(static_cast<std::size_t>(plan.format.frameBytes())),
         // Past the page cache's useful size the output goes straight to the
         // device, and so do the sources it is read from.
-        uncached_(plan.totalFrames * frameSize >= plan.uncachedFrom),
+        uncached_(plan.totalFrames * plan.format.frameBytes() >= plan.uncachedFrom),
+        maxBatch_(uncached_ ? 1
+                            : std::max<std::size_t>(1, slotReadBytes(plan.format) / pictureBytes_)),
+        out_(pOutFile, plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan)) : "",
+             plan.y4mOutput ? std::string(y4m::frameMarker) : "", 2 * maxBatch_ + 2),
+        slots_{frameBuf.first(frameBuf.size() / 2), frameBuf.subspan(frameBuf.size() / 2)},
+        sources_(plan.sources),
+        totalFrames_(plan.totalFrames),
         console_(console),
+        // The frames of a batch being read, of one being written, and one
+        // whose end is carried wait for their lines at most.
+        waiting_(2 * maxBatch_ + 2),
         writer_(pOutFile) {
     if (uncached_) {
-      out_.goPastPageCache();
+      out_.goPastPageCache(plan.format.frameBytes());
     }
   }
 
@@ -74,10 +83,12 @@ class FrameCopier {
       if (stopRequested()) {
         return stopped();
       }
-      const std::span<unsigned char> slot = slots_[nextSlot_];
-      nextSlot_ ^= 1U;
+      std::span<unsigned char> area;
+      if (!placeNextFrame(pSourceFile, area)) {
+        return ExitStatus::WriteOrMemoryError;
+      }
       std::span<unsigned char> picture;
-      switch (pSourceFile.readNext(slot.subspan(slotLead), picture)) {
+      switch (pSourceFile.readNext(area, picture)) {
         case FrameSource::Read::WholeFrame:
           break;
         case FrameSource::Read::RanOut:
@@ -95,12 +106,7 @@ class FrameCopier {
                            describeError(pSourceFile.error()).c_str());
           });
       }
-      const OutputStream::Write write = out_.stage(slot, picture);
-      if (!finishWrite()) {
-        return ExitStatus::WriteOrMemoryError;
-      }
-      writer_.start(write.bytes);
-      inFlight_ = write;
+      addToBatch(out_.stage(slots_[slot_], picture), picture);
       waiting_[(firstWaiting_ + waitingCount_++) % waiting_.size()].set(
           frameIndex, inst.numFr, inst.sourceFileName, frameIndex + 1 == inst.numFr);
     }
@@ -146,6 +152,51 @@ class FrameCopier {
     bool endsSplice = false;
   };
 
+  // Finds where the next frame of `source` is read to: right behind the
+  // batch in the slot being filled, laid out so that its picture follows
+  // the last one with the output's marker between them; or, when it cannot
+  // join the batch, at the start of the other slot once the batch is on its
+  // way. False after reporting a failed write.
+  bool placeNextFrame(const FrameSource& source, std::span<unsigned char>& area) {
+    const std::size_t marker = source.markerBytes();
+    const std::size_t next = batchEnd_ + out_.markerBytes() - marker;
+    const bool joins = batchFrames_ > 0 && batchFrames_ < maxBatch_ &&
+                       source.readsWithoutWaiting() && out_.markerBytes() >= marker &&
+                       next + marker + pictureBytes_ <= slots_[slot_].size() - slotLead;
+    if (batchFrames_ > 0 && !joins) {
+      if (!handOverBatch()) {
+        return false;
+      }
+    }
+    area = slots_[slot_].subspan(slotLead + (batchFrames_ > 0 ? next : 0));
+    return true;
+  }
+
+  // Adds the frame staged as `write`, whose picture is `picture`, to the
+  // batch; it lies right behind the batch, in the file and in memory.
+  void addToBatch(const OutputStream::Write& write, std::span<unsigned char> picture) {
+    if (batchFrames_++ == 0) {
+      batch_ = write;
+    } else {
+      batch_.bytes = std::span(batch_.bytes.data(), batch_.bytes.size() + write.bytes.size());
+    }
+    batchEnd_ = static_cast<std::size_t>(picture.data() + picture.size() -
+                                         slots_[slot_].subspan(slotLead).data());
+  }
+
+  // Waits for the write in flight, then starts writing the batch and moves
+  // on to the other slot; false after reporting a failure.
+  bool handOverBatch() {
+    if (!finishWrite()) {
+      return false;
+    }
+    writer_.start(batch_.bytes);
+    inFlight_ = batch_;
+    batchFrames_ = 0;
+    slot_ ^= 1U;
+    return true;
+  }
+
   // Waits for the write in flight, if any, and prints the lines of the
   // frames the output now holds whole; false after reporting a failure.
   bool finishWrite() {
@@ -166,7 +217,7 @@ class FrameCopier {
   // Brings the output to a standstill with every frame read so far whole in
   // it, and their lines printed; false after reporting a failure.
   bool settle() {
-    if (!finishWrite()) {
+    if ((batchFrames_ > 0 && !handOverBatch()) || !finishWrite()) {
       return false;
     }
     if (const int error = out_.flushCarried(); error != 0) {
@@ -224,17 +275,21 @@ class FrameCopier {
   }
 
   OutputFile& pOutFile_;
+  std::size_t pictureBytes_;
+  bool uncached_;
+  std::size_t maxBatch_;  // frames one write may take
   OutputStream out_;
   std::array<std::span<unsigned char>, 2> slots_;
-  unsigned nextSlot_ = 0;
+  unsigned slot_ = 0;            // the slot being filled
+  OutputStream::Write batch_;    // the frames read into it, as one write
+  std::size_t batchFrames_ = 0;  // how many
+  std::size_t batchEnd_ = 0;     // where the last picture ends in its read area
   const std::vector<SourceForm>& sources_;
   std::int64_t totalFrames_;
   std::int64_t framesWritten_ = 0;
-  bool uncached_;
   Console& console_;
   std::optional<OutputStream::Write> inFlight_;
-  // At most the frame whose end is carried and the one being written wait.
-  std::array<WaitingFrame, 4> waiting_;
+  std::vector<WaitingFrame> waiting_;  // a ring, oldest first
   std::size_t firstWaiting_ = 0;
   std::size_t waitingCount_ = 0;
   BackgroundWriter writer_;  // last: its thread ends before the rest goes

@@ -37,11 +37,13 @@ struct CopyPlan {
   std::vector<SourceForm> sources;  // every distinct source, as the pre-scan found it
   bool y4mOutput = false;           // the output is written as Y4M
   std::int64_t uncachedFrom = uncachedOutputBytes;
+  FrameFormat format;  // the run's frames
 };
 
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end of
-/// `pOutFile`, through `frameBuf` (frameBufBytes, see frame_buffer.h). A Y4M
+/// `pOutFile`, through `frameBuf` (frameBufBytes(plan.format), see
+/// frame_buffer.h). A Y4M
 /// output starts with a stream header (F, I, A and C from the first Y4M
 /// source) and has a marker before every frame. Prints a progress line per
 /// frame once the output holds the whole frame, and a closing line per

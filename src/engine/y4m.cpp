@@ -1,7 +1,6 @@
 #include "engine/y4m.h"
 
 #include <algorithm>
-#include <array>
 
 namespace tsa::y4m {
 namespace {
@@ -63,28 +62,39 @@ bool readStreamHeader(std::string_view bytes, StreamHeader& header, std::size_t&
       case 'C':
         header.colourSpace = value;
         break;
+      case 'X':
+        header.extensions.append(" ").append(field);
+        break;
       default:
-        break;  // X and fields of later versions
+        break;  // fields of later versions
     }
   }
   return width && height;
 }
 
-bool fitsThisBuild(const StreamHeader& header) {
-  constexpr std::array<std::string_view, 5> planar420 = {"", "420", "420jpeg", "420paldv",
-                                                         "420mpeg2"};
-  return header.width == frameWidth && header.height == frameHeight &&
-         std::find(planar420.begin(), planar420.end(), header.colourSpace) != planar420.end();
+std::optional<FrameFormat> formatOf(const StreamHeader& header) {
+  const std::optional<SampleFormat> samples = parseY4mColourSpace(header.colourSpace);
+  if (!samples) {
+    return std::nullopt;
+  }
+  const FrameFormat format{header.width, header.height, *samples};
+  return format.fits() ? std::optional(format) : std::nullopt;
 }
 
-std::string outputHeader(const StreamHeader& model) {
+std::string describe(const StreamHeader& header) {
+  const std::optional<SampleFormat> samples = parseY4mColourSpace(header.colourSpace);
+  return std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
+         (samples ? pixelFormatName(*samples) : header.colourSpace);
+}
+
+std::string outputHeader(const FrameFormat& format, const StreamHeader& model) {
   const auto field = [](char tag, const std::string& value, std::string_view otherwise) {
     return std::string(" ") + tag + (value.empty() ? std::string(otherwise) : value);
   };
-  return std::string(signature) + "W" + std::to_string(frameWidth) + " H" +
-         std::to_string(frameHeight) + field('F', model.frameRate, "25:1") +
+  return std::string(signature) + "W" + std::to_string(format.width) + " H" +
+         std::to_string(format.height) + field('F', model.frameRate, "25:1") +
          field('I', model.interlacing, "p") + field('A', model.aspect, "1:1") +
-         field('C', model.colourSpace, "420jpeg") + "\n";
+         field('C', model.colourSpace, y4mColourSpace(format.samples)) + model.extensions + "\n";
 }
 
 bool isFrameMarker(std::span<const unsigned char> marker) {

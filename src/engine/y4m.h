@@ -5,11 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "engine/frame.h"
+#include "engine/frame_format.h"
 
 namespace tsa {
 
@@ -18,11 +19,12 @@ namespace tsa {
 struct FrameLayout {
   std::int64_t headerBytes = 0;
   std::int64_t markerBytes = 0;
+  std::int64_t pictureBytes = defaultFrameFormat.frameBytes();
 
   /// Where frame `frame` (counted from 0) starts: its marker, then its
-  /// picture of frameSize bytes.
+  /// picture of pictureBytes.
   [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const {
-    return headerBytes + frame * (markerBytes + frameSize);
+    return headerBytes + frame * (markerBytes + pictureBytes);
   }
 };
 
@@ -37,8 +39,8 @@ inline constexpr std::size_t maxLineBytes = 4096;
 /// The marker the tool writes before every frame.
 inline constexpr std::string_view frameMarker = "FRAME\n";
 
-/// What a stream header says: the frames' geometry, and the fields an
-/// output copies, as written (empty where the header has none).
+/// What a stream header says: the frames' size, and the fields an output
+/// copies, as written (empty where the header has none).
 struct StreamHeader {
   std::int64_t width = 0;
   std::int64_t height = 0;
@@ -46,6 +48,7 @@ struct StreamHeader {
   std::string interlacing;  // I
   std::string aspect;       // A
   std::string colourSpace;  // C
+  std::string extensions;   // every X field, each after a blank
 };
 
 /// Reads the header line at the start of `bytes` into `header` and its
@@ -55,14 +58,19 @@ struct StreamHeader {
 [[nodiscard]] bool readStreamHeader(std::string_view bytes, StreamHeader& header,
                                     std::size_t& headerBytes);
 
-/// True when a stream with `header` holds frames of this build: frameWidth
-/// x frameHeight, 4:2:0 with 8 bits (C absent, 420, 420jpeg, 420paldv or
-/// 420mpeg2).
-[[nodiscard]] bool fitsThisBuild(const StreamHeader& header);
+/// The format of the frames a stream with `header` holds; nothing when its
+/// C value is one the tool does not know or its frames are too large.
+[[nodiscard]] std::optional<FrameFormat> formatOf(const StreamHeader& header);
 
-/// The stream header of an output: this build's W and H, then F, I, A and C
-/// as `model` gives them (F25:1 Ip A1:1 C420jpeg where it does not).
-[[nodiscard]] std::string outputHeader(const StreamHeader& model);
+/// The stream's format as people read it: "1280x720 yuv420p", or the C
+/// value as written where the tool does not know it ("1280x720 444alpha").
+[[nodiscard]] std::string describe(const StreamHeader& header);
+
+/// The stream header of an output of `format`: its W and H, then F, I and A
+/// as `model` gives them (F25:1 Ip A1:1 where it does not), C as `model`
+/// gives it or else as ffmpeg writes it for the format, and `model`'s X
+/// fields as written.
+[[nodiscard]] std::string outputHeader(const FrameFormat& format, const StreamHeader& model);
 
 /// The length of the line at the start of `bytes`, its line feed included,
 /// or 0 when no line feed comes within maxLineBytes.

@@ -1,0 +1,50 @@
+// The command line: two names, and options that say what the frames are
+// and how the output is written.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/frame_format.h"
+
+namespace tsa {
+
+/// What a run is asked to do besides its two names.
+struct RunOptions {
+  std::optional<FrameFormat> format;  // --size and --pix-fmt, when either is given
+  bool y4mOutput = false;             // --y4m
+  bool replaceWithoutAsking = false;  // --yes
+  bool shareBlocks = true;            // --reflink=never turns it off
+};
+
+/// The command line, read.
+struct CommandLine {
+  enum class Verdict {
+    Run,        // `names` holds the edit list and the output
+    Help,       // --help
+    Version,    // --version
+    Usage,      // not two names: the usage text, status 1
+    BadOption,  // the usage text and `problem`, status 1
+  };
+  Verdict verdict = Verdict::Run;
+  std::vector<std::string> names;
+  RunOptions options;
+  std::string problem;  // one line, for BadOption
+};
+
+/// Reads the arguments after the program name. Options start with two
+/// dashes and may stand anywhere until `--`, which ends them; a value
+/// follows an `=` or comes as the next argument. Anything else (`-` and
+/// `-x` too) is a name.
+[[nodiscard]] CommandLine readCommandLine(const std::vector<std::string>& arguments);
+
+/// Prints the usage text: what the tool does and its two names.
+void printUsage(Console& console);
+
+/// Prints the usage text with the options below it, and the build's
+/// default format.
+void printHelp(Console& console);
+
+}  // namespace tsa
