@@ -25,12 +25,13 @@ void require(bool condition) {
   }
 }
 
-// An accepted instruction names a file without white space and asks for a
-// range that starts and counts from 0 up.
-void checkInstruction(const tsa::EditInstruction& inst) {
+// An accepted instruction names a file (without white space unless the
+// name was quoted, and never with a quote or a line end in it) and asks for
+// a range that starts and counts from 0 up.
+void checkInstruction(const tsa::EditInstruction& inst, bool quoted) {
   require(!inst.sourceFileName.empty());
   for (const char c : inst.sourceFileName) {
-    require(!isScanSpace(c));
+    require(quoted ? c != '"' && c != '\n' : !isScanSpace(c));
   }
   require(inst.seekFr >= 0);
   require(inst.numFr >= 0);
@@ -45,7 +46,7 @@ Walk walk(tsa::EditListReader& list, tsa::Console& console) {
   Walk result;
   tsa::EditInstruction inst;
   while ((result.last = list.next(inst, console)) == tsa::EditListReader::Next::Instruction) {
-    checkInstruction(inst);
+    checkInstruction(inst, true);
     result.instructions.push_back(inst);
   }
   return result;
@@ -65,23 +66,24 @@ bool sameInstructions(const Walk& a, const Walk& b) {
   return true;
 }
 
-// A header that reads gives an output header that reads back with this
-// build's geometry and the same fields; a marker is a line of its own.
+// A header that reads gives an output header that reads back with its
+// format (or the default) and the same fields; a marker is a line of its own.
 void checkY4m(std::string_view text) {
   tsa::y4m::StreamHeader header;
   std::size_t headerBytes = 0;
   if (tsa::y4m::readStreamHeader(text, header, headerBytes)) {
     require(headerBytes <= tsa::y4m::maxLineBytes && text[headerBytes - 1] == '\n');
     require(header.width > 0 && header.height > 0);
-    const std::string written = tsa::y4m::outputHeader(header);
+    const tsa::FrameFormat format = tsa::y4m::formatOf(header).value_or(tsa::defaultFrameFormat);
+    const std::string written = tsa::y4m::outputHeader(format, header);
     if (written.size() > tsa::y4m::maxLineBytes) {
       return;  // long fields copied from a long header
     }
     tsa::y4m::StreamHeader reread;
     std::size_t rereadBytes = 0;
     require(tsa::y4m::readStreamHeader(written, reread, rereadBytes));
-    require(rereadBytes == written.size() && tsa::y4m::outputHeader(reread) == written);
-    require(reread.width == tsa::frameWidth && reread.height == tsa::frameHeight);
+    require(rereadBytes == written.size() && tsa::y4m::outputHeader(format, reread) == written);
+    require(reread.width == format.width && reread.height == format.height);
   }
   const std::size_t marker = tsa::y4m::lineLength(text);
   require(marker <= tsa::y4m::maxLineBytes);
@@ -100,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   tsa::EditInstruction inst;
   if (tsa::parseEditInstruction(text, inst) == tsa::LineKind::Instruction) {
-    checkInstruction(inst);
+    const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
+    checkInstruction(inst, text[first] == '"');
   }
   checkY4m(text);
 

@@ -86,11 +86,50 @@ TEST_F(EndToEnd, WrongArgumentCountShowsUsageAndTouchesNothing) {
   EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
 }
 
+// `text` (UTF-8) as UTF-16 with its byte-order mark.
+std::string utf16(const std::string& text, bool bigEndian) {
+  std::u32string characters;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    characters += c;
+    i += length;
+  }
+  std::string bytes;
+  const auto unit = [&](char32_t u) {
+    const char high = static_cast<char>(u >> 8);
+    const char low = static_cast<char>(u & 0xFF);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  };
+  unit(0xFEFF);
+  for (const char32_t c : characters) {
+    if (c >= 0x10000) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c);
+    }
+  }
+  return bytes;
+}
+
 TEST_F(EndToEnd, AssemblesSplicesInListOrder) {
-  // CRLF line ends and blank lines at the end must not add or repeat a splice.
-  writeText(path("list.txt"), "a.yuv 5 2\r\n  \nb.yuv 0 3\na.yuv 1 1\n\n\n");
-  expectSuccess(run({"list.txt", "out.yuv"}), banner + listOutput);
-  testing::expectFrames(path("out.yuv"), listFrames);
+  // CRLF line ends and blank lines at the end must not add or repeat a
+  // splice; nor do comments, quotes or the encodings editors save in.
+  const std::string annotated =
+      "# class B, three splices\n\"a.yuv\" 5 2\r\n  # b next\nb.yuv 0 3\na.yuv 1 1\n";
+  for (const std::string& list :
+       {std::string("a.yuv 5 2\r\n  \nb.yuv 0 3\na.yuv 1 1\n\n\n"), "\xEF\xBB\xBF" + annotated,
+        utf16(annotated, false), utf16(annotated, true)}) {
+    writeText(path("list.txt"), list);
+    std::filesystem::remove(path("out.yuv"));
+    expectSuccess(run({"list.txt", "out.yuv"}), banner + listOutput);
+    testing::expectFrames(path("out.yuv"), listFrames);
+  }
 }
 
 TEST_F(EndToEnd, AnEmptyListMakesAnEmptyOutput) {
@@ -210,6 +249,18 @@ TEST_F(EndToEnd, NamesInAnyScriptAndOfAnyLengthWork) {
                                                closingLine(source));
   testing::expectFrames(path(output), {{7, 1, 2}});
 
+  // Names with blanks and backslashes, in quotes, from lists in UTF-16 of
+  // either byte order.
+  const std::string spaced = "Test Media\\Ana L\xC3\xB6\xF0\x9F\x8E\xAC.yuv";
+  writeSource(path(spaced), 9, 2);
+  for (const bool bigEndian : {false, true}) {
+    writeText(path("list.txt"), utf16("\"" + spaced + "\" 1 1\n", bigEndian));
+    std::filesystem::remove(path("out.yuv"));
+    expectSuccess(run({"list.txt", "out.yuv"}),
+                  banner + progressLine("  0", spaced, " 100") + closingLine(spaced));
+    testing::expectFrames(path("out.yuv"), {{9, 1, 1}});
+  }
+
   // Short names in a working folder so deep that their full paths pass it.
   const std::string deep = path(std::string(250 - std::min<std::size_t>(dir_.size(), 200), 'w'));
   std::filesystem::create_directory(testing::fsPath(deep));
@@ -221,12 +272,27 @@ TEST_F(EndToEnd, NamesInAnyScriptAndOfAnyLengthWork) {
 }
 
 TEST_F(EndToEnd, AMalformedListWritesNothing) {
+  // Comment lines count in the line numbers.
+  const std::pair<std::string, std::string> lists[] = {
+      {"\xEF\xBB\xBF# intro\na.yuv 0 1\n\n#a.yuv 3\n\"a.yuv\" 3\n",
+       "5: expected <source file> <first frame> <frame count>"},
+      {"a.yuv 0 1\n\"b.yuv 0 1\n", "2: a quoted name has no closing quote"},
+      // An unpaired surrogate on line 2; an odd byte count at the end.
+      {utf16("a.yuv 0 1\nb.yuv 0 1\n", false).insert(26, std::string("\x00\xD8", 2)),
+       "2: the list is not valid UTF-16 text"},
+      {utf16("a.yuv 0 1\n", true) + "x", "2: the list is not valid UTF-16 text"},
+  };
+  for (const auto& [list, reason] : lists) {
+    writeText(path("list.txt"), list);
+    std::filesystem::remove(path("out.yuv"));
+    expectFailure(run({"list.txt", "out.yuv"}), 4,
+                  banner + "Bad edit instruction on line " + reason + ". Aborting.\n");
+    EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+  }
   writeText(path("list.txt"), "a.yuv 0 1\n\na.yuv 3\nb.yuv 0 1\n");
   const std::string badLine =
       "Bad edit instruction on line 3: expected <source file> <first frame> "
       "<frame count>. Aborting.\n";
-  expectFailure(run({"list.txt", "out.yuv"}), 4, banner + badLine);
-  EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
   // An existing output is left as it is, even one the list names only past
   // the bad line.
   const std::string source = readFile(path("b.yuv"));

@@ -30,6 +30,9 @@ TEST(ParseEditInstruction, ReadsFieldsAsTheScanFormatDoes) {
       {"a.yuv 2147483647 2147483647", "a.yuv", 2147483647, 2147483647},
       {"a.yuv 00000000000000000000000012 5", "a.yuv", 12, 5},
       {"weird,name;with\"marks 1 1", "weird,name;with\"marks", 1, 1},
+      {"\"my clip.yuv\" 0 25", "my clip.yuv", 0, 25},  // quoted: blanks are part of it
+      {" \"C:\\Users\\Ana Lima\\#1.yuv\"\t3 4\r\n", "C:\\Users\\Ana Lima\\#1.yuv", 3, 4},
+      {"\"#hash.yuv\" 1 1", "#hash.yuv", 1, 1},
   };
   for (const Case& c : cases) {
     EditInstruction inst;
@@ -64,6 +67,11 @@ TEST(ParseEditInstruction, TellsBlankAndMalformedLinesApart) {
       {"a.yuv -2147483648 5", LineKind::NegativeFirstFrame},
       {"a.yuv -1 -1", LineKind::NegativeFirstFrame},
       {"a.yuv 0 -1", LineKind::NegativeFrameCount},
+      {"# class B, 10 frames each", LineKind::Blank},  // a comment
+      {"  #a.yuv 0 1", LineKind::Blank},
+      {"\"my clip.yuv 0 25", LineKind::UnclosedQuote},
+      {"\"\" 0 25", LineKind::MissingField},
+      {"\"a.yuv\"x 0 25", LineKind::MissingField},
   };
   for (const auto& [line, kind] : cases) {
     EditInstruction inst;

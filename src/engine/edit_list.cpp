@@ -1,6 +1,7 @@
 #include "engine/edit_list.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <vector>
 
@@ -13,6 +14,25 @@ bool isScanSpace(char c) {
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Appends the character `c` to `text` in UTF-8.
+void appendUtf8(std::string& text, char32_t c) {
+  if (c < 0x80) {
+    text += static_cast<char>(c);
+  } else if (c < 0x800) {
+    text += static_cast<char>(0xC0 | (c >> 6));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    text += static_cast<char>(0xE0 | (c >> 12));
+    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (c >> 18));
+    text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
 
 std::size_t skipSpace(std::string_view line, std::size_t pos) {
   while (pos < line.size() && isScanSpace(line[pos])) {
@@ -55,14 +75,27 @@ NumberRead readNumber(std::string_view line, std::size_t& pos, std::int32_t& val
 
 LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
   std::size_t pos = skipSpace(line, 0);
-  if (pos == line.size()) {
+  if (pos == line.size() || line[pos] == '#') {
     return LineKind::Blank;
   }
-  const std::size_t nameStart = pos;
-  while (pos < line.size() && !isScanSpace(line[pos])) {
-    ++pos;
+  if (line[pos] == '"') {
+    // Backslashes are plain characters here: Windows paths.
+    const std::size_t close = line.find('"', pos + 1);
+    if (close == std::string_view::npos) {
+      return LineKind::UnclosedQuote;
+    }
+    inst.sourceFileName.assign(line.substr(pos + 1, close - pos - 1));
+    pos = close + 1;
+    if (inst.sourceFileName.empty()) {
+      return LineKind::MissingField;
+    }
+  } else {
+    const std::size_t nameStart = pos;
+    while (pos < line.size() && !isScanSpace(line[pos])) {
+      ++pos;
+    }
+    inst.sourceFileName.assign(line.substr(nameStart, pos - nameStart));
   }
-  inst.sourceFileName.assign(line.substr(nameStart, pos - nameStart));
 
   for (std::int32_t* field : {&inst.seekFr, &inst.numFr}) {
     switch (readNumber(line, pos, *field)) {
@@ -93,6 +126,10 @@ const char* describeBadLine(LineKind kind) {
       return "first frame must not be negative";
     case LineKind::NegativeFrameCount:
       return "frame count must not be negative";
+    case LineKind::UnclosedQuote:
+      return "a quoted name has no closing quote";
+    case LineKind::InvalidText:
+      return "the list is not valid UTF-16 text";
     case LineKind::Instruction:
     case LineKind::Blank:
       break;
@@ -104,6 +141,10 @@ bool EditListReader::load(FileHandle file, std::string path, Console& console) {
   pEditListFile_ = std::move(file);
   path_ = std::move(path);
   text_.clear();
+  encoding_ = Encoding::Bytes;
+  encodingKnown_ = false;
+  undecoded_.clear();
+  brokenText_ = false;
   atEnd_ = false;
   readError_ = 0;
   rewind();
@@ -124,15 +165,77 @@ bool EditListReader::readMore() {
     return false;
   }
   constexpr std::size_t block = 65536;
-  const std::size_t oldSize = text_.size();
-  text_.resize(oldSize + block);
-  const Transfer got = readSome(
-      pEditListFile_,
-      std::span<unsigned char>(reinterpret_cast<unsigned char*>(text_.data()) + oldSize, block));
-  text_.resize(oldSize + got.bytes);
+  std::array<unsigned char, block> bytes;
+  const Transfer got = readSome(pEditListFile_, bytes);
   readError_ = got.error;
-  atEnd_ = got.error == 0 && got.bytes == 0;
+  atEnd_ = brokenText_ || (got.error == 0 && got.bytes == 0);
+  if (got.error == 0 && !brokenText_) {
+    addText(std::string_view(reinterpret_cast<const char*>(bytes.data()), got.bytes));
+  }
   return got.error == 0;
+}
+
+void EditListReader::addText(std::string_view bytes) {
+  if (!encodingKnown_) {
+    // The byte-order mark is in the first bytes, which may come in pieces.
+    undecoded_.append(bytes);
+    const std::string_view start = undecoded_;
+    if (start.size() < 3 && !atEnd_ &&
+        (start.empty() || start[0] == '\xEF' || start[0] == '\xFF' || start[0] == '\xFE')) {
+      return;
+    }
+    encodingKnown_ = true;
+    std::string first = std::move(undecoded_);
+    undecoded_.clear();
+    if (first.starts_with("\xEF\xBB\xBF")) {
+      first.erase(0, 3);
+    } else if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF")) {
+      encoding_ = first[0] == '\xFF' ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
+      first.erase(0, 2);
+    }
+    bytes = first;
+    addText(bytes);  // now that the encoding is known
+    return;
+  }
+  if (encoding_ == Encoding::Bytes) {
+    text_.append(bytes);
+    return;
+  }
+  undecoded_.append(bytes);
+  const bool little = encoding_ == Encoding::Utf16LittleEndian;
+  const auto unit = [&](std::size_t at) {
+    const auto a = static_cast<unsigned char>(undecoded_[at]);
+    const auto b = static_cast<unsigned char>(undecoded_[at + 1]);
+    return little ? static_cast<char32_t>(a | (b << 8)) : static_cast<char32_t>((a << 8) | b);
+  };
+  std::size_t at = 0;
+  while (at + 2 <= undecoded_.size()) {
+    char32_t c = unit(at);
+    std::size_t units = 1;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (at + 4 > undecoded_.size()) {
+        break;  // the rest of the pair comes with the next block
+      }
+      const char32_t low = unit(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        brokenText_ = true;
+        break;
+      }
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      units = 2;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      brokenText_ = true;
+      break;
+    }
+    appendUtf8(text_, c);
+    at += 2 * units;
+  }
+  undecoded_.erase(0, at);
+  // What is left at the end of the list is half a character.
+  if (atEnd_ && !undecoded_.empty()) {
+    brokenText_ = true;
+  }
+  atEnd_ = atEnd_ || brokenText_;
 }
 
 bool EditListReader::nextLine(std::size_t& position, std::string_view& line) {
@@ -155,19 +258,31 @@ bool EditListReader::nextLine(std::size_t& position, std::string_view& line) {
   return true;
 }
 
+LineKind EditListReader::parseLine(std::size_t next, std::string_view line,
+                                   EditInstruction& inst) const {
+  // The line that runs into broken UTF-16 has no line end of its own.
+  return brokenText_ && next > text_.size() ? LineKind::InvalidText
+                                            : parseEditInstruction(line, inst);
+}
+
 EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
   std::string_view line;
-  while (nextLine(position_, line)) {
+  LineKind kind = LineKind::Blank;
+  while (kind == LineKind::Blank && nextLine(position_, line)) {
     ++lineNumber_;
-    const LineKind kind = parseEditInstruction(line, inst);
-    if (kind == LineKind::Instruction) {
-      return Next::Instruction;
-    }
-    if (kind != LineKind::Blank) {
-      console.print("Bad edit instruction on line %lld: %s. Aborting.\n",
-                    static_cast<long long>(lineNumber_), describeBadLine(kind));
-      return Next::BadLine;
-    }
+    kind = parseLine(position_, line, inst);
+  }
+  if (kind == LineKind::Blank && brokenText_) {
+    ++lineNumber_;  // the text broke right after a line end
+    kind = LineKind::InvalidText;
+  }
+  if (kind == LineKind::Instruction) {
+    return Next::Instruction;
+  }
+  if (kind != LineKind::Blank) {
+    console.print("Bad edit instruction on line %lld: %s. Aborting.\n",
+                  static_cast<long long>(lineNumber_), describeBadLine(kind));
+    return Next::BadLine;
   }
   if (readError_ != 0) {
     reportReadError(console);
@@ -182,9 +297,10 @@ EditListReader::SourceNames EditListReader::sourceNames() {
   std::string_view line;
   EditInstruction inst;
   while (nextLine(position, line)) {
-    const LineKind kind = parseEditInstruction(line, inst);
-    if (kind != LineKind::Blank && std::find(result.names.begin(), result.names.end(),
-                                             inst.sourceFileName) == result.names.end()) {
+    const LineKind kind = parseLine(position, line, inst);
+    if (kind != LineKind::Blank && kind != LineKind::InvalidText &&
+        std::find(result.names.begin(), result.names.end(), inst.sourceFileName) ==
+            result.names.end()) {
       result.names.push_back(inst.sourceFileName);
     }
     if (kind != LineKind::Instruction && kind != LineKind::Blank) {
@@ -192,7 +308,7 @@ EditListReader::SourceNames EditListReader::sourceNames() {
       return result;
     }
   }
-  result.wholeList = readError_ == 0;
+  result.wholeList = readError_ == 0 && !brokenText_;
   return result;
 }
 

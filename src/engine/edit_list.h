@@ -22,8 +22,10 @@ inline constexpr int maxSourceFiles = 13;
 /// What one edit-list line holds.
 enum class LineKind {
   Instruction,         // a source name, a first frame and a frame count
-  Blank,               // nothing but white space: not an instruction
+  Blank,               // nothing but white space, or a comment: not an instruction
   MissingField,        // fewer than three fields, or a number that is not one
+  UnclosedQuote,       // a name in double quotes without its closing quote
+  InvalidText,         // a UTF-16 list whose text is broken on this line
   NumberOutOfRange,    // a number outside the signed 32-bit range
   NegativeFirstFrame,  // a first frame below 0
   NegativeFrameCount,  // a frame count below 0
@@ -32,8 +34,10 @@ enum class LineKind {
 /// Parses `line` as the scan format "%s%d%d" reads it: fields separated by
 /// blanks, tabs, CR, LF, FF or VT; a number is an optional sign and decimal
 /// digits and ends at the first other character; anything after the third
-/// field is ignored. Fills `inst` and says what the line is; only an
-/// Instruction leaves `inst` fully set.
+/// field is ignored. A name may be written in double quotes, and is then
+/// everything up to the next double quote, blanks included. A line whose
+/// first field starts with # is a comment. Fills `inst` and says what the
+/// line is; only an Instruction leaves `inst` fully set.
 [[nodiscard]] LineKind parseEditInstruction(std::string_view line, EditInstruction& inst);
 
 /// The words that explain why a line of `kind` is rejected.
@@ -94,16 +98,32 @@ class EditListReader {
   /// `position` to the next line.
   [[nodiscard]] bool nextLine(std::size_t& position, std::string_view& line);
 
+  /// Parses `line`, which the next line follows at `next`: an instruction,
+  /// or InvalidText for the line the UTF-16 text broke in.
+  [[nodiscard]] LineKind parseLine(std::size_t next, std::string_view line,
+                                   EditInstruction& inst) const;
+
   /// Appends the next block of the file to the text; false when it cannot be
   /// read.
   [[nodiscard]] bool readMore();
 
+  /// Adds `bytes`, as read, to the text: as they are, or decoded from
+  /// UTF-16 into UTF-8 (a byte or a surrogate that is cut off waits for the
+  /// next block). Broken UTF-16 ends the text where it starts.
+  void addText(std::string_view bytes);
+
   /// Prints why the list could not be read.
   void reportReadError(Console& console) const;
+
+  enum class Encoding { Bytes, Utf16LittleEndian, Utf16BigEndian };
 
   FileHandle pEditListFile_;
   std::string path_;
   std::string text_;
+  Encoding encoding_ = Encoding::Bytes;
+  bool encodingKnown_ = false;
+  std::string undecoded_;    // UTF-16 bytes that wait for the rest of their character
+  bool brokenText_ = false;  // the text ends where the UTF-16 broke
   bool atEnd_ = false;
   int readError_ = 0;  // once a read fails, every later walk stops there too
   std::size_t position_ = 0;
