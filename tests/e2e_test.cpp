@@ -451,6 +451,75 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
   }
 }
 
+// The frames of `splices`, as a raw output holds them; with `marker`
+// before each, as a Y4M output does.
+std::string framesOf(const std::vector<testing::Splice>& splices, const std::string& marker = "") {
+  std::string bytes;
+  for (const testing::Splice& splice : splices) {
+    for (std::int64_t i = 0; i < splice.frames; ++i) {
+      const auto frame = testing::patternFrame(splice.sourceId, splice.firstFrame + i);
+      bytes += marker + std::string(frame.begin(), frame.end());
+    }
+  }
+  return bytes;
+}
+
+// The list from standard input, the frames to standard output (the
+// messages then to standard error), and the options scripts use.
+TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
+  writeText(path("list.txt"), listText);
+  const std::string y4mHeader = "YUV4MPEG2 W" + std::to_string(frameWidth) + " H" +
+                                std::to_string(frameHeight) + " F25:1 Ip A1:1 C420jpeg\n";
+  const std::string old = "an older test set";
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string framesOut;  // what standard output holds besides messages
+    std::string messages;   // before the Done line
+    bool messagesOnStderr;
+    std::string outYuv;  // what out.yuv holds afterwards (it starts as `old`)
+  };
+  const std::string frames = framesOf(listFrames);
+  const Case cases[] = {
+      {{"list.txt", "-"}, "", 0, frames, banner + listOutput, true, old},
+      {{"--y4m", "list.txt", "-"},
+       "",
+       0,
+       y4mHeader + framesOf(listFrames, "FRAME\n"),
+       banner + listOutput,
+       true,
+       old},
+      {{"-", "new.yuv"}, listText, 0, "", banner + listOutput, false, old},
+      {{"-", "out.yuv"}, listText, 10, "", banner + question("out.yuv"), false, old},
+      {{"list.txt", "--yes", "out.yuv"}, "", 0, "", banner + listOutput, false, frames},
+      {{"--yes", "list.txt", "list.txt"},
+       "",
+       3,
+       "",
+       banner + "Output file \"list.txt\" cannot be opened for writing\n",
+       false,
+       old},
+  };
+  for (const Case& c : cases) {
+    writeText(path("out.yuv"), old);
+    const ToolRun run = runTool(dir_, c.args, c.input);
+    const std::string& messages = c.messagesOnStderr ? run.err : run.out;
+    const std::string& framesOut = c.messagesOnStderr ? run.out : run.err;
+    EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
+    EXPECT_TRUE(framesOut == c.framesOut) << c.args[0] << " " << c.args[1];
+    if (c.status == 0) {
+      EXPECT_TRUE(std::regex_match(messages.substr(std::min(messages.size(), c.messages.size())),
+                                   std::regex("Done! \\(elapsed time [0-9]+ seconds\\)\n")))
+          << messages;
+    }
+    EXPECT_EQ(messages.substr(0, c.messages.size()), c.messages);
+    EXPECT_TRUE(readFile(path("out.yuv")) == c.outYuv) << c.args[0] << " " << c.args[1];
+  }
+  testing::expectFrames(path("new.yuv"), listFrames);
+  EXPECT_EQ(readFile(path("list.txt")), listText);
+}
+
 // A frame of planes of the given bytes: every byte of plane p of frame f of
 // source s holds one value of its own, so a plane of the wrong size shifts
 // what follows it.

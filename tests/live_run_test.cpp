@@ -214,7 +214,7 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
     int liveFrames;  // `past` take the output past the page cache
   };
   const auto past = static_cast<int>(uncachedOutputBytes / frameSize);
-  std::vector<Case> cases = {{0, "out.fifo", 0}};
+  std::vector<Case> cases = {{0, "out.fifo", 0}, {0, "-", 0}};
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     for (const Case c :
          {Case{signal, "out.yuv", 3}, {signal, "out.yuv", past}, {signal, "out.fifo", 3}}) {
@@ -226,9 +226,12 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
                               " frames, signal " + std::to_string(c.signal);
     std::filesystem::remove(path(c.output));
     std::filesystem::remove(path("live.yuv"));
-    const bool pipeOut = std::string(c.output) == "out.fifo";
+    const bool standardOutput = std::string(c.output) == "-";
+    const bool pipeOut = std::string(c.output) == "out.fifo" || standardOutput;
+    int stdoutPipe[2] = {-1, -1};
+    ASSERT_TRUE(!standardOutput || ::pipe2(stdoutPipe, O_CLOEXEC) == 0);
     ASSERT_EQ(::mkfifo(path("live.yuv").c_str(), 0644), 0);
-    ASSERT_TRUE(!pipeOut || ::mkfifo(path(c.output).c_str(), 0644) == 0);
+    ASSERT_TRUE(!pipeOut || standardOutput || ::mkfifo(path(c.output).c_str(), 0644) == 0);
     const int feed = ::open(path("live.yuv").c_str(), O_RDWR | O_CLOEXEC);
     testing::writeText(
         path("list.txt"),
@@ -236,12 +239,16 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
     std::string received;
     std::thread reader([&] {
       if (pipeOut) {  // an encoder: it reads all, or one frame and goes
-        const int fd = ::open(path(c.output).c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd =
+            standardOutput ? stdoutPipe[0] : ::open(path(c.output).c_str(), O_RDONLY | O_CLOEXEC);
         received = readBytes(fd, c.signal == 0 ? static_cast<std::size_t>(frameSize) : ~0UL);
         ::close(fd);
       }
     });
-    testing::ToolProcess tool(dir_, {"list.txt", c.output}, "y\n");
+    testing::ToolProcess tool(dir_, {"list.txt", c.output}, "y\n", stdoutPipe[1], 1);
+    if (standardOutput) {
+      ::close(stdoutPipe[1]);
+    }
     // The run holds in the second frame of live.yuv once the pipe is empty.
     const std::string feedBytes =
         c.signal != 0 ? frameBytes(5, 0) + frameBytes(5, 1).substr(0, 1000000) : "";
@@ -265,13 +272,14 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
       std::snprintf(text, sizeof text, "%4.0f", frames * 100.0 / total);
       return std::string(text);
     };
-    std::string out = "Corvane Test Set Assembler (10-24-2014)\n\n" +
-                      (pipeOut ? std::string(c.output) + " exists. Overwrite? (y/n)?" : "") +
-                      progressLine("  0", "a.yuv", percent(1));
+    std::string out =
+        "Corvane Test Set Assembler (10-24-2014)\n\n" +
+        (pipeOut && !standardOutput ? std::string(c.output) + " exists. Overwrite? (y/n)?" : "") +
+        progressLine("  0", "a.yuv", percent(1));
     std::string kept = frameBytes(1, 0);
     if (c.signal == 0) {
       EXPECT_EQ(run.status, 7) << where;
-      out += "Error: cannot write to output file \"out.fifo\" (Broken pipe)\n";
+      out += "Error: cannot write to output file \"" + std::string(c.output) + "\" (Broken pipe)\n";
     } else {
       EXPECT_EQ(run.signal, c.signal) << where;
       kept += frameBytes(1, 1) + frameBytes(5, 0);
@@ -279,7 +287,7 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
              progressLine("  0", "live.yuv", percent(3)) +
              "Interrupted: the output keeps 3 whole frames\n";
     }
-    EXPECT_EQ(run.out, out) << where;
+    EXPECT_EQ(standardOutput ? run.err : run.out, out) << where;
     EXPECT_TRUE((pipeOut ? received : testing::readFile(path(c.output))) == kept) << where;
   }
 }

@@ -105,7 +105,9 @@ struct ToolRun {
 
 /// A run of the built tool in `workDir`, started now and waited for by
 /// finish(). `input` is all of its standard input. An `extraFd` is handed to
-/// the tool as descriptor `extraFdNumber` (to reach it as /dev/fd/N).
+/// the tool as descriptor `extraFdNumber` (to reach it as /dev/fd/N, or as
+/// standard output when it is 1). The tool starts with every signal at its
+/// default action, as a shell starts it.
 /// `environment` adds NAME=VALUE settings to the tool's environment.
 class ToolProcess {
  public:

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
@@ -49,13 +50,23 @@ ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::stri
     for (const std::string& setting : environment) {
       ::putenv(const_cast<char*>(setting.c_str()));
     }
+    // The tool starts as a shell starts it: every signal at its default
+    // action and none blocked, whatever this test process set for itself.
+    for (int signal = 1; signal < NSIG; ++signal) {
+      std::signal(signal, SIG_DFL);
+    }
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::dup2(inPipe[0], 0);
     ::dup2(fdOf(out_), 1);
     ::dup2(fdOf(err_), 2);
     if (extraFd >= 0) {
       ::dup2(extraFd, extraFdNumber);
-      ::close_range(3, static_cast<unsigned>(extraFdNumber) - 1, 0);
-      ::close_range(static_cast<unsigned>(extraFdNumber) + 1, ~0U, 0);
+      if (extraFdNumber > 3) {
+        ::close_range(3, static_cast<unsigned>(extraFdNumber) - 1, 0);
+      }
+      ::close_range(std::max(3U, static_cast<unsigned>(extraFdNumber) + 1), ~0U, 0);
     } else {
       ::close_range(3, ~0U, 0);
     }

@@ -20,11 +20,18 @@ namespace {
 
 const char* const banner = "Corvane Test Set Assembler (10-24-2014)\n";
 
+// The name that stands for a standard stream: the edit list on standard
+// input, or the output on standard output.
+constexpr std::string_view standardStream = "-";
+
 // An existing output is replaced only with the user's consent. A file that
 // exists but cannot be read is still asked about: not being able to read it
 // gives no right to destroy it. A file that another open holds for writing
 // is not asked about, because the open for writing is refused next anyway.
 bool outputNeedsConsent(const std::string& outFile) {
+  if (outFile == standardStream) {
+    return false;  // whoever gave the run its standard output chose it
+  }
   const OpenResult probe = openForReading(outFile);
   if (probe.file.isOpen()) {
     return true;
@@ -87,22 +94,36 @@ struct Output {
 std::optional<Output> openOutput(const std::string& outFile, const FileIdentity& editList,
                                  EditListReader& pEditListFile, const RunOptions& options,
                                  Console& console) {
-  OpenResult output = openForWriting(outFile);
+  const bool standardOutput = outFile == standardStream;
+  OpenResult output = standardOutput ? openStandardOutput() : openForWriting(outFile);
   bool usable = output.file.isOpen();
   if (usable) {
     const OutputRole role = roleOfOutput(output, editList, pEditListFile);
-    const bool cut = role == OutputRole::NotRead && output.regularFile && output.size > 0;
+    // Standard output comes as its opener left it: `>` has emptied it,
+    // `>>` appends.
+    const bool cut =
+        role == OutputRole::NotRead && output.regularFile && output.size > 0 && !standardOutput;
     usable = role != OutputRole::ReadByTheRun && (!cut || cutToLength(output.file, 0) == 0);
   }
   if (!usable) {
     console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
     return std::nullopt;
   }
-  return Output{OutputFile(std::move(output.file), outFile, output.regularFile),
+  return Output{OutputFile(std::move(output.file), outFile, output.regularFile,
+                           standardOutput ? OutputFile::Origin::StandardOutput
+                                          : OutputFile::Origin::OpenedByTheRun),
                 options.y4mOutput || (y4m::namesY4m(outFile) && !output.device)};
 }
 
 }  // namespace
+
+std::FILE* messageStream(const std::vector<std::string>& arguments) {
+  const CommandLine line = readCommandLine(std::vector<std::string>(
+      arguments.begin() + std::min<std::size_t>(1, arguments.size()), arguments.end()));
+  const bool framesOnStandardOutput =
+      line.verdict == CommandLine::Verdict::Run && line.names[1] == standardStream;
+  return framesOnStandardOutput ? stderr : stdout;
+}
 
 bool isConsent(std::string_view answer) {
   return !answer.empty() && (answer.front() == 'y' || answer.front() == 'Y');
@@ -144,14 +165,18 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   // The edit list is opened before the output path is looked at, so a
   // missing list never leads to the question or to a changed output.
   const std::string& editListFile = line.names[0];
-  OpenResult editList = openForReading(editListFile);
+  const bool listFromStandardInput = editListFile == standardStream;
+  OpenResult editList = listFromStandardInput ? openStandardInput() : openForReading(editListFile);
   if (!editList.file.isOpen()) {
     console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
     return ExitStatus::EditListNotFound;
   }
   const FileIdentity editListIdentity = editList.identity;
   EditListReader pEditListFile;
-  if (!pEditListFile.load(std::move(editList.file), editListFile, console)) {
+  // A list that is not a file is read whole now: the answer to the
+  // overwrite question may come down the same stream.
+  if (!pEditListFile.load(std::move(editList.file), editListFile, console) ||
+      (!editList.regularFile && !pEditListFile.readAll(console))) {
     return ExitStatus::EditListNotFound;
   }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/frame.h"
@@ -18,6 +19,11 @@ namespace tsa {
 /// reports the elapsed time on `console`. Returns the run's exit status.
 [[nodiscard]] ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers,
                                    Console& console);
+
+/// The stream every message of a run with `arguments` (the program name
+/// first) goes to: standard error when the frames go to standard output,
+/// else standard output.
+[[nodiscard]] std::FILE* messageStream(const std::vector<std::string>& arguments);
 
 /// True when the answer to the overwrite question consents: its first
 /// character is y or Y.

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) {
     pointers.push_back(argument.c_str());
   }
-  tsa::Console console = tsa::Console::forStream(stdout);
+  tsa::Console console = tsa::Console::forStream(tsa::messageStream(arguments));
   const tsa::ExitStatus status =
       tsa::runDriver(static_cast<int>(pointers.size()), pointers.data(), stdin, console);
   console.flush();

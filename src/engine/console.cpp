@@ -5,7 +5,13 @@
 namespace tsa {
 
 Console Console::forStream(std::FILE* out) {
-  return Console(out, isTerminal(out) ? Flush::EveryPrint : Flush::WhenAsked);
+  if (isTerminal(out)) {
+    return Console(out, Flush::EveryPrint);
+  }
+  // Standard error is unbuffered from the start; elsewhere it may gather
+  // progress lines as standard output does.
+  std::setvbuf(out, nullptr, _IOFBF, BUFSIZ);
+  return Console(out, Flush::WhenAsked);
 }
 
 void Console::print(const char* format, ...) {

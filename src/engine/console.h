@@ -28,7 +28,9 @@ class Console {
 
   explicit Console(std::FILE* out, Flush flush) : out_(out), flush_(flush) {}
 
-  /// A console on `out` that flushes every print when `out` is a terminal.
+  /// A console on `out` that flushes every print when `out` is a terminal
+  /// and gathers prints in a buffer elsewhere. Call before anything is
+  /// printed on `out`.
   static Console forStream(std::FILE* out);
 
   /// Prints a printf-style message.

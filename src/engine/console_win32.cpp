@@ -69,6 +69,7 @@ void prepareStandardStreams() {
   // as typed. The console's code page is the user's: text for a console
   // goes out as UTF-16 (printToTerminal).
   ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
   ::_setmode(::_fileno(stdin), _O_BINARY);
 }
 

@@ -155,6 +155,16 @@ bool EditListReader::load(FileHandle file, std::string path, Console& console) {
   return true;
 }
 
+bool EditListReader::readAll(Console& console) {
+  while (!atEnd_) {
+    if (!readMore()) {
+      reportReadError(console);
+      return false;
+    }
+  }
+  return true;
+}
+
 void EditListReader::reportReadError(Console& console) const {
   console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
                 describeError(readError_).c_str());

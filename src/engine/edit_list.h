@@ -68,6 +68,11 @@ class EditListReader {
   /// reported before anything else happens. Returns false after printing why.
   [[nodiscard]] bool load(FileHandle file, std::string path, Console& console);
 
+  /// Reads the rest of the list now (standard input, or a pipe, which
+  /// the overwrite question must not read from). Returns false after
+  /// printing why.
+  [[nodiscard]] bool readAll(Console& console);
+
   /// Reads the next instruction into `inst`, skipping blank lines. At a
   /// malformed line it prints the reason, with the line number, on `console`.
   [[nodiscard]] Next next(EditInstruction& inst, Console& console);

@@ -1,6 +1,7 @@
 // The parts of the file layer that every platform shares.
 #include "engine/file.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tsa {
@@ -14,6 +15,13 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 }
 
 FileHandle::~FileHandle() { (void)close(); }
+
+OutputFile::OutputFile(FileHandle file, std::string path, bool regularFile, Origin origin)
+    : file_(std::move(file)), path_(std::move(path)), regularFile_(regularFile), origin_(origin) {
+  if (origin_ == Origin::StandardOutput) {
+    startsAt_ = std::max<std::int64_t>(positionOf(file_), 0);
+  }
+}
 
 Transfer OutputFile::write(std::span<const unsigned char> bytes) {
   Transfer total;
@@ -64,7 +72,8 @@ std::size_t goPastPageCache(const FileHandle& file, std::size_t maxBlock) {
 }
 
 std::size_t OutputFile::goPastPageCache(std::size_t maxBlock) {
-  if (regularFile_) {
+  // Standard output may stand anywhere in its file, or append to it.
+  if (regularFile_ && origin_ == Origin::OpenedByTheRun) {
     directBlock_ = tsa::goPastPageCache(file_, maxBlock);
   }
   return directBlock_;
@@ -72,7 +81,7 @@ std::size_t OutputFile::goPastPageCache(std::size_t maxBlock) {
 
 void OutputFile::cutBackTo(std::int64_t length) {
   if (regularFile_) {
-    (void)cutToLength(file_, length);
+    (void)cutToLength(file_, startsAt_ + length);
   }
 }
 

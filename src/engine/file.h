@@ -79,6 +79,15 @@ struct OpenResult {
 /// while any other open holds the file.
 [[nodiscard]] OpenResult openForWriting(const std::string& path);
 
+/// Standard input, as a file of its own to read from (the edit list `-`).
+[[nodiscard]] OpenResult openStandardInput();
+
+/// Standard output, as a file of its own to write to (the output `-`).
+[[nodiscard]] OpenResult openStandardOutput();
+
+/// Where the file's position stands, or -1 where it has none (a pipe).
+[[nodiscard]] std::int64_t positionOf(const FileHandle& file);
+
 /// The identity of the file that `path` names (through any links), or
 /// nothing when no file is there.
 [[nodiscard]] std::optional<FileIdentity> identityOf(const std::string& path);
@@ -143,8 +152,14 @@ struct Transfer {
 /// failure is its owner's to decide (see cutBackTo).
 class OutputFile {
  public:
-  OutputFile(FileHandle file, std::string path, bool regularFile)
-      : file_(std::move(file)), path_(std::move(path)), regularFile_(regularFile) {}
+  /// Who opened the file: the run, which made it empty, or whoever gave
+  /// the run its standard output (a shell's >> appends to what is there).
+  enum class Origin { OpenedByTheRun, StandardOutput };
+
+  /// The output `file`, named `path` in messages. On standard output the
+  /// run's bytes start where the file stands, and the page cache is kept.
+  OutputFile(FileHandle file, std::string path, bool regularFile,
+             Origin origin = Origin::OpenedByTheRun);
 
   /// Writes all of `bytes` at the file's position. Returns how many went
   /// and the error that stopped the rest (0 when all went). Prints nothing,
@@ -164,9 +179,10 @@ class OutputFile {
   /// The block writes start and end on past the page cache, or 0.
   [[nodiscard]] std::size_t directBlock() const { return directBlock_; }
 
-  /// Cuts a regular file back to its first `length` bytes, so that it never
-  /// keeps part of a frame; pipes and devices keep what went. Quiet: a cut
-  /// that fails leaves the failure that called for it to be reported.
+  /// Cuts a regular file back to the first `length` bytes the run wrote, so
+  /// that it never keeps part of a frame; pipes and devices keep what went.
+  /// Quiet: a cut that fails leaves the failure that called for it to be
+  /// reported.
   void cutBackTo(std::int64_t length);
 
   /// Prints the write-failure message for `error`.
@@ -180,6 +196,8 @@ class OutputFile {
   FileHandle file_;
   std::string path_;
   bool regularFile_;
+  Origin origin_;
+  std::int64_t startsAt_ = 0;  // where the run's first byte goes
   std::size_t directBlock_ = 0;
   std::int64_t position_ = 0;  // where the next write goes: the file starts empty
 };

@@ -125,6 +125,29 @@ OpenResult openForWriting(const std::string& path) {
   return result;
 }
 
+namespace {
+
+// A descriptor of its own for the standard stream `fd`, described.
+OpenResult openStandardStream(int fd) {
+  OpenResult result = opened(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+  bool directory = false;
+  if (!result.file.isOpen() || !describeOpenFile(result, directory)) {
+    return failed(errno);
+  }
+  return result;
+}
+
+}  // namespace
+
+OpenResult openStandardInput() { return openStandardStream(STDIN_FILENO); }
+
+OpenResult openStandardOutput() { return openStandardStream(STDOUT_FILENO); }
+
+std::int64_t positionOf(const FileHandle& file) {
+  const off_t position = ::lseek(fdOf(file), 0, SEEK_CUR);
+  return position < 0 ? -1 : static_cast<std::int64_t>(position);
+}
+
 std::optional<FileIdentity> identityOf(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {

@@ -59,6 +59,28 @@ std::optional<FileIdentity> identityOfHandle(HANDLE handle) {
       (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}, 0};
 }
 
+// Fills in what the open file is; false when the system cannot say.
+bool describe(OpenResult& result) {
+  const HANDLE handle = handleOf(result.file);
+  const DWORD type = ::GetFileType(handle);
+  result.device = type == FILE_TYPE_CHAR;
+  if (type != FILE_TYPE_DISK) {
+    return true;  // a console, NUL or a pipe: no identity, no length
+  }
+  FILE_BASIC_INFO basic{};
+  LARGE_INTEGER size{};
+  const std::optional<FileIdentity> identity = identityOfHandle(handle);
+  if (!identity ||
+      ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0 ||
+      ::GetFileSizeEx(handle, &size) == 0) {
+    return false;
+  }
+  result.identity = *identity;
+  result.regularFile = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  result.size = size.QuadPart;
+  return true;
+}
+
 // Opens `path` with `access` and `share`, and fills in what the file is.
 OpenResult openWith(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
   OpenResult result;
@@ -67,23 +89,9 @@ OpenResult openWith(const std::string& path, DWORD access, DWORD share, DWORD di
   if (!result.file.isOpen()) {
     return failed(lastError());
   }
-  const HANDLE handle = handleOf(result.file);
-  const DWORD type = ::GetFileType(handle);
-  result.device = type == FILE_TYPE_CHAR;
-  if (type != FILE_TYPE_DISK) {
-    return result;  // a console, NUL or a pipe: no identity, no length
-  }
-  FILE_BASIC_INFO basic{};
-  LARGE_INTEGER size{};
-  const std::optional<FileIdentity> identity = identityOfHandle(handle);
-  if (!identity ||
-      ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0 ||
-      ::GetFileSizeEx(handle, &size) == 0) {
+  if (!describe(result)) {
     return failed(lastError());
   }
-  result.identity = *identity;
-  result.regularFile = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  result.size = size.QuadPart;
   return result;
 }
 
@@ -106,6 +114,34 @@ OpenResult openForReading(const std::string& path) {
 OpenResult openForWriting(const std::string& path) {
   // No sharing at all, and nothing cut: see cutToLength.
   return openWith(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+}
+
+namespace {
+
+// A handle of its own for the standard stream `which`, described.
+OpenResult openStandardStream(DWORD which) {
+  HANDLE own = nullptr;
+  const HANDLE process = ::GetCurrentProcess();
+  if (::DuplicateHandle(process, ::GetStdHandle(which), process, &own, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS) == 0) {
+    return failed(lastError());
+  }
+  OpenResult result;
+  result.file = FileHandle(nativeOf(own));
+  return describe(result) ? std::move(result) : failed(lastError());
+}
+
+}  // namespace
+
+OpenResult openStandardInput() { return openStandardStream(STD_INPUT_HANDLE); }
+
+OpenResult openStandardOutput() { return openStandardStream(STD_OUTPUT_HANDLE); }
+
+std::int64_t positionOf(const FileHandle& file) {
+  LARGE_INTEGER position{};
+  return ::SetFilePointerEx(handleOf(file), LARGE_INTEGER{}, &position, FILE_CURRENT) != 0
+             ? position.QuadPart
+             : -1;
 }
 
 std::optional<FileIdentity> identityOf(const std::string& path) {
