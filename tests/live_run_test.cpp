@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "engine/splicer.h"
@@ -289,6 +290,85 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
     }
     EXPECT_EQ(standardOutput ? run.err : run.out, out) << where;
     EXPECT_TRUE((pipeOut ? received : testing::readFile(path(c.output))) == kept) << where;
+  }
+}
+
+// A named pipe as a source, fed by a writer that comes late, pauses, sends
+// Y4M or too little, or never comes: the run waits for it, drops the frames
+// before the first one asked for, and keeps whole frames whatever happens.
+TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
+  testing::writeSource(path("a.yuv"), 1, 1);
+  const std::string width = std::to_string(frameWidth);
+  const std::string height = std::to_string(frameHeight);
+  const std::string size = std::string("W").append(width).append(" H").append(height);
+  const std::string fullHd = std::string(width).append("x").append(height).append(" yuv420p");
+  struct Case {
+    int openAfterMs;        // the writer opens the pipe this long after the run starts (-1: never)
+    int firstFrameAfterMs;  // and sends its first frame this long after that
+    std::string y4mHeader;  // empty: raw frames
+    std::string range;      // the pipe's first frame and count in the list
+    int sentFrames;
+    int status;             // the exit status, or minus the signal that ended the run
+    std::string lastLine;   // a regular expression
+    std::vector<int> kept;  // the pipe's frames that the output holds
+  };
+  const Case cases[] = {
+      {1000, 0, "", "0 2", 2, 0, "Done! .*\n", {0, 1}},
+      {0, 500, "", "0 2", 2, 0, "Done! .*\n", {0, 1}},
+      {0, 0, "", "2 3", 6, 0, "Done! .*\n", {2, 3, 4}},
+      {300, 0, "YUV4MPEG2 " + size + " F25:1\n", "1 2", 3, 0, "Done! .*\n", {1, 2}},
+      {0,
+       0,
+       "YUV4MPEG2 W352 H288\n",
+       "0 1",
+       1,
+       6,
+       "Error: input file \"live.fifo\" is 352x288 yuv420p, not " + fullHd + "\n",
+       {}},
+      {0, 0, "", "1 3", 2, 6, "Error: seek past end of file\n", {1}},
+      {-1, 0, "", "0 1", 0, -SIGINT, "Interrupted: the output keeps 1 whole frame\n", {}},
+  };
+  for (const Case& c : cases) {
+    const std::string where = c.y4mHeader + c.range + " after " + std::to_string(c.openAfterMs);
+    std::filesystem::remove(path("out.yuv"));
+    std::filesystem::remove(path("live.fifo"));
+    ASSERT_EQ(::mkfifo(path("live.fifo").c_str(), 0644), 0);
+    testing::writeText(path("list.txt"), "a.yuv 0 1\nlive.fifo " + c.range + "\n");
+    const auto started = std::chrono::steady_clock::now();
+    testing::ToolProcess tool(dir_, {"list.txt", "out.yuv"}, "");
+    std::thread writer([&] {
+      if (c.openAfterMs < 0) {
+        return;
+      }
+      std::this_thread::sleep_until(started + std::chrono::milliseconds(c.openAfterMs));
+      const int fd = ::open(path("live.fifo").c_str(), O_WRONLY | O_CLOEXEC);
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.firstFrameAfterMs));
+      std::string stream = c.y4mHeader;
+      for (int i = 0; i < c.sentFrames; ++i) {
+        // One marker with fields, as encoders may write them.
+        stream += (c.y4mHeader.empty() ? ""
+                   : i == 1            ? "FRAME Ip XA=1\n"
+                                       : "FRAME\n") +
+                  frameBytes(5, i);
+      }
+      // A reader that has seen enough goes away: the rest is not wanted.
+      (void)!::write(fd, stream.data(), stream.size());
+      ::close(fd);
+    });
+    if (c.openAfterMs < 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      tool.sendSignal(SIGINT);
+    }
+    const testing::ToolRun run = tool.finish();
+    writer.join();
+    EXPECT_EQ(c.status < 0 ? -run.signal : run.status, c.status) << where << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("(^|[\r\n])" + c.lastLine + "$")))
+        << where << run.out;
+    std::string kept = frameBytes(1, 0);
+    for (const int frame : c.kept) {
+      kept += frameBytes(5, frame);
+    }
+    EXPECT_TRUE(testing::readFile(path("out.yuv")) == kept) << where;
   }
 }
 

@@ -69,10 +69,18 @@ struct OpenResult {
   std::int64_t size = 0;
 };
 
+/// What opening a named pipe does when no writer has it open yet.
+enum class PipeOpen {
+  WithoutWaiting,  // the open finds nobody, and the first read the end
+  WaitForWriter,   // the open waits for a writer (a stop signal ends the wait)
+};
+
 /// Opens `path` for reading, sharing it with other readers only. Fails for a
 /// directory, and with heldElsewhere while another open holds the file for
-/// writing. Never waits, not even for a named pipe without a writer.
-[[nodiscard]] OpenResult openForReading(const std::string& path);
+/// writing. Waits for nothing, unless `pipe` says to wait for the writer of
+/// a named pipe.
+[[nodiscard]] OpenResult openForReading(const std::string& path,
+                                        PipeOpen pipe = PipeOpen::WithoutWaiting);
 
 /// Opens `path` for writing, creating it if needed, and holds it
 /// exclusively. Nothing is cut: see cutToLength. Fails with heldElsewhere

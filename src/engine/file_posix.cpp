@@ -84,11 +84,17 @@ int FileHandle::close() {
   return result == 0 ? 0 : errno;
 }
 
-OpenResult openForReading(const std::string& path) {
-  // Opened without waiting: opening a named pipe for reading would otherwise
-  // wait for a writer, and a pipe that an encoder reads the output from
-  // would hang the existence probe for good. Reads wait again afterwards.
-  OpenResult result = opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+OpenResult openForReading(const std::string& path, PipeOpen pipe) {
+  // Unless asked to wait, opened without waiting: opening a named pipe for
+  // reading would otherwise wait for a writer, and a pipe that an encoder
+  // reads the output from would hang the output's probe for good. Reads
+  // wait again afterwards.
+  const int waiting = pipe == PipeOpen::WaitForWriter ? 0 : O_NONBLOCK;
+  OpenResult result;
+  do {
+    result = opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | waiting));
+    // A stop signal wakes the wait; any other signal goes back to it.
+  } while (!result.file.isOpen() && errno == EINTR && !stopRequested());
   if (!result.file.isOpen()) {
     return failed(errno);
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/file.h"
+#include "engine/stop.h"
 #include "engine/text_win32.h"
 
 namespace tsa {
@@ -105,10 +106,21 @@ int FileHandle::close() {
   return ::CloseHandle(handle) != 0 ? 0 : lastError();
 }
 
-OpenResult openForReading(const std::string& path) {
+OpenResult openForReading(const std::string& path, PipeOpen pipe) {
   // Others may read too, but nobody may write while the run reads. A
   // directory cannot be opened this way at all.
-  return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  OpenResult result = openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  // A pipe whose writer has every instance connected, or has not made a
+  // new one yet, is waited for, until a stop.
+  while (pipe == PipeOpen::WaitForWriter && isPipeName(path) && !result.file.isOpen() &&
+         (result.error == ERROR_PIPE_BUSY || result.error == ERROR_FILE_NOT_FOUND) &&
+         !stopRequested()) {
+    if (::WaitNamedPipeW(systemPath(path).c_str(), 100) == 0) {
+      ::Sleep(10);
+    }
+    result = openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  }
+  return result;
 }
 
 OpenResult openForWriting(const std::string& path) {

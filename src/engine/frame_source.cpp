@@ -1,5 +1,7 @@
 #include "engine/frame_source.h"
 
+#include <algorithm>
+
 #include "engine/frame_buffer.h"
 #include "engine/stop.h"
 
@@ -60,14 +62,21 @@ Probe probeSource(const std::string& name, SourceForm& form) {
   return Probe::Usable;
 }
 
-bool FrameSource::open(const std::string& name, const FrameLayout& layout, bool pastPageCache) {
-  file_ = openForReading(name);
+bool FrameSource::open(const std::string& name, const FrameLayout& layout,
+                       const FrameFormat& format, bool pastPageCache) {
+  file_ = openForReading(name, PipeOpen::WaitForWriter);
   layout_ = layout;
+  format_ = format;
   block_ = 0;
+  streamStarted_ = false;
+  y4mStream_ = false;
+  toDrop_ = 0;
+  headBytes_ = 0;
   if (!file_.file.isOpen()) {
     return false;
   }
-  if (pastPageCache) {
+  stream_ = !file_.regularFile;
+  if (pastPageCache && !stream_) {
     block_ = goPastPageCache(file_.file, maxDirectBlock);
   }
   return true;
@@ -75,10 +84,102 @@ bool FrameSource::open(const std::string& name, const FrameLayout& layout, bool 
 
 bool FrameSource::startAt(std::int64_t first) {
   next_ = first;
-  // Past the page cache every read finds its own place. A fresh open
-  // already stands at the start, which is all a pipe can offer.
+  if (stream_) {
+    toDrop_ = first;  // read and dropped: a stream has no place to move to
+    return true;
+  }
+  // Past the page cache every read finds its own place.
   const std::int64_t offset = layout_.offsetOf(first);
   return block_ != 0 || offset == 0 || seekTo(file_.file, offset) == 0;
+}
+
+FrameSource::Read FrameSource::shortRead() const {
+  if (stopRequested()) {
+    return Read::Stopped;
+  }
+  return error_ != 0 ? Read::Failed : Read::RanOut;
+}
+
+FrameSource::Read FrameSource::startStream(std::span<unsigned char> area) {
+  streamStarted_ = true;
+  std::size_t got = 0;
+  const bool whole = readFull(head_, got);
+  headBytes_ = got;
+  if (!whole && (error_ != 0 || stopRequested())) {
+    return shortRead();
+  }
+  if (!whole || !std::equal(y4m::signature.begin(), y4m::signature.end(), head_.begin())) {
+    return Read::WholeFrame;  // raw frames, of which these bytes are the first
+  }
+  y4mStream_ = true;
+  headBytes_ = 0;
+  std::copy(head_.begin(), head_.end(), area.begin());
+  std::size_t line = head_.size();
+  const Read read = readStreamLine(area.first(y4m::maxLineBytes), line);
+  if (read == Read::Stopped || read == Read::Failed) {
+    return read;
+  }
+  y4m::StreamHeader header;
+  std::size_t headerBytes = 0;
+  if (read != Read::WholeFrame ||
+      !y4m::readStreamHeader(std::string_view(reinterpret_cast<const char*>(area.data()), line),
+                             header, headerBytes)) {
+    return Read::BadHeader;
+  }
+  if (y4m::formatOf(header) != format_) {
+    streamFormat_ = y4m::describe(header);
+    return Read::OtherFormat;
+  }
+  return Read::WholeFrame;
+}
+
+FrameSource::Read FrameSource::readStreamLine(std::span<unsigned char> buffer, std::size_t& line) {
+  // A byte at a time: what follows the line belongs to the next read. Only
+  // a header and the rare marker with fields come this way.
+  while (line == 0 || buffer[line - 1] != '\n') {
+    if (line == buffer.size()) {
+      return Read::BadMarker;  // no line feed where one must be
+    }
+    std::size_t got = 0;
+    if (!readFull(buffer.subspan(line, 1), got)) {
+      return shortRead();
+    }
+    ++line;
+  }
+  return Read::WholeFrame;
+}
+
+FrameSource::Read FrameSource::readStreamFrame(std::span<unsigned char> area,
+                                               std::span<unsigned char>& picture) {
+  std::size_t marker = 0;
+  if (y4mStream_) {
+    // The common marker, FRAME and its line feed, comes in one read.
+    if (!readFull(area.first(y4m::frameMarker.size()), marker)) {
+      return shortRead();
+    }
+    if (area[marker - 1] != '\n') {
+      if (const Read read = readStreamLine(area.first(y4m::maxLineBytes), marker);
+          read != Read::WholeFrame) {
+        return read;
+      }
+    }
+    if (!y4m::isFrameMarker(area.first(marker))) {
+      return Read::BadMarker;
+    }
+  }
+  const auto pictureBytes = static_cast<std::size_t>(layout_.pictureBytes);
+  // The first bytes of a raw stream were read to look for a header.
+  const std::size_t fromHead = std::min(headBytes_, pictureBytes);
+  std::copy_n(head_.begin(), fromHead, area.begin() + static_cast<std::ptrdiff_t>(marker));
+  std::copy(head_.begin() + static_cast<std::ptrdiff_t>(fromHead),
+            head_.begin() + static_cast<std::ptrdiff_t>(headBytes_), head_.begin());
+  headBytes_ -= fromHead;
+  std::size_t got = 0;
+  if (!readFull(area.subspan(marker + fromHead, pictureBytes - fromHead), got)) {
+    return shortRead();
+  }
+  picture = area.subspan(marker, pictureBytes);
+  return Read::WholeFrame;
 }
 
 bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
@@ -104,6 +205,21 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
 
 FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
                                         std::span<unsigned char>& picture) {
+  error_ = 0;
+  if (stream_) {
+    if (!streamStarted_) {
+      if (const Read read = startStream(area); read != Read::WholeFrame) {
+        return read;
+      }
+    }
+    // The frames before the first one asked for go through the buffer too.
+    for (; toDrop_ > 0; --toDrop_) {
+      if (const Read read = readStreamFrame(area, picture); read != Read::WholeFrame) {
+        return read;
+      }
+    }
+    return readStreamFrame(area, picture);
+  }
   const std::int64_t offset = layout_.offsetOf(next_++);
   const auto frameBytes = static_cast<std::size_t>(layout_.markerBytes + layout_.pictureBytes);
   std::size_t skip = 0;  // bytes of the blocks before the frame

@@ -3,6 +3,7 @@
 // asks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,20 +43,26 @@ enum class Probe {
 class FrameSource {
  public:
   enum class Read {
-    WholeFrame,  // `picture` holds the frame
-    RanOut,      // the source ends before the frame does
-    Failed,      // a read failed; see error()
-    BadMarker,   // the frame's marker is not one
-    Stopped,     // a stop was asked for while the frame was read
+    WholeFrame,   // `picture` holds the frame
+    RanOut,       // the source ends before the frame does
+    Failed,       // a read failed; see error()
+    BadMarker,    // the frame's marker is not one
+    Stopped,      // a stop was asked for while the frame was read
+    BadHeader,    // a Y4M stream whose header cannot be read
+    OtherFormat,  // a Y4M stream of another format; see streamFormat()
   };
 
   /// Opens `name`, whose frames lie as `layout` says, and reads it past the
-  /// page cache if `pastPageCache` and the file allows. False when it cannot
-  /// be opened.
-  [[nodiscard]] bool open(const std::string& name, const FrameLayout& layout, bool pastPageCache);
+  /// page cache if `pastPageCache` and the file allows. A named pipe is
+  /// waited for until its writer comes; its frames are read from its
+  /// start, as Y4M when it starts with the signature, and must be of
+  /// `format`. False when it cannot be opened, or a stop ended the wait.
+  [[nodiscard]] bool open(const std::string& name, const FrameLayout& layout,
+                          const FrameFormat& format, bool pastPageCache);
 
   /// Makes `first` the next frame to read; false when the source cannot be
-  /// moved there (a pipe can only start at its beginning).
+  /// moved there. A stream is read from its start and the frames before
+  /// `first` dropped.
   [[nodiscard]] bool startAt(std::int64_t first);
 
   /// Reads the next frame into `area` (a slot's read area, aligned to
@@ -69,12 +76,32 @@ class FrameSource {
 
   /// True when no read waits for someone else to write (a file on a disk,
   /// not a pipe): frames may then be read ahead of their writes.
-  [[nodiscard]] bool readsWithoutWaiting() const { return file_.regularFile; }
+  [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }
 
   /// The error of the last read that Failed.
   [[nodiscard]] int error() const { return error_; }
 
+  /// What a stream that is OtherFormat holds ("1280x720 yuv420p").
+  [[nodiscard]] const std::string& streamFormat() const { return streamFormat_; }
+
  private:
+  /// Reads the first bytes of a stream: a Y4M header, or the start of its
+  /// first frame, which is kept for it.
+  [[nodiscard]] Read startStream(std::span<unsigned char> area);
+
+  /// Reads the next frame of a stream into `area`: from its marker line,
+  /// of any length, in a Y4M stream.
+  [[nodiscard]] Read readStreamFrame(std::span<unsigned char> area,
+                                     std::span<unsigned char>& picture);
+
+  /// Reads one line of a stream into `line` (at most y4m::maxLineBytes,
+  /// its line feed included); the bytes of `line` already there are its
+  /// start.
+  [[nodiscard]] Read readStreamLine(std::span<unsigned char> buffer, std::size_t& line);
+
+  /// How a short read ends: Stopped, Failed or RanOut.
+  [[nodiscard]] Read shortRead() const;
+
   /// Reads `buffer` full from the file's position; false when the source
   /// ends first (`got` says how far it came) or a read fails.
   [[nodiscard]] bool readFull(std::span<unsigned char> buffer, std::size_t& got);
@@ -85,6 +112,14 @@ class FrameSource {
 
   OpenResult file_;
   FrameLayout layout_;
+  FrameFormat format_;
+  bool stream_ = false;         // a pipe or a device: read once, from its start
+  bool streamStarted_ = false;  // its first bytes are read
+  bool y4mStream_ = false;
+  std::int64_t toDrop_ = 0;  // frames of the stream before the first one asked for
+  std::array<unsigned char, y4m::signature.size()> head_{};  // a raw stream's first bytes
+  std::size_t headBytes_ = 0;                                // not yet taken
+  std::string streamFormat_;
   std::size_t block_ = 0;  // past the page cache: the block reads start and end on
   std::int64_t next_ = 0;
   int error_ = 0;

@@ -28,6 +28,7 @@ class FrameCopier {
   FrameCopier(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
               Console& console)
       : pOutFile_(pOutFile),
+        format_(plan.format),
         pictureBytes_(static_cast<std::size_t>(plan.format.frameBytes())),
         // Past the page cache's useful size the output goes straight to the
         // device, and so do the sources it is read from.
@@ -63,7 +64,10 @@ class FrameCopier {
     }
     const char* name = inst.sourceFileName.c_str();
     FrameSource pSourceFile;
-    if (!pSourceFile.open(inst.sourceFileName, layoutOf(inst.sourceFileName), uncached_)) {
+    if (!pSourceFile.open(inst.sourceFileName, layoutOf(inst.sourceFileName), format_, uncached_)) {
+      if (stopRequested()) {
+        return stopped();  // while waiting for a writer
+      }
       return endWith(ExitStatus::SourceDisappeared,
                      [&] { console_.print("Input file \"%s\" disappeared?\n", name); });
     }
@@ -100,6 +104,15 @@ class FrameCopier {
           });
         case FrameSource::Read::Stopped:
           return stopped();
+        case FrameSource::Read::BadHeader:
+          return endWith(ExitStatus::SourceTooShort, [&] {
+            console_.print("Error: input file \"%s\" has a broken Y4M header\n", name);
+          });
+        case FrameSource::Read::OtherFormat:
+          return endWith(ExitStatus::SourceTooShort, [&] {
+            console_.print("Error: input file \"%s\" is %s, not %s\n", name,
+                           pSourceFile.streamFormat().c_str(), format_.describe().c_str());
+          });
         case FrameSource::Read::Failed:
           return endWith(ExitStatus::SourceTooShort, [&] {
             console_.print("Error: cannot read input file \"%s\" (%s)\n", name,
@@ -275,6 +288,7 @@ class FrameCopier {
   }
 
   OutputFile& pOutFile_;
+  FrameFormat format_;
   std::size_t pictureBytes_;
   bool uncached_;
   std::size_t maxBatch_;  // frames one write may take
