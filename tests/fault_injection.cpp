@@ -14,10 +14,13 @@
 //                            XFS, btrfs's own cache)
 //
 // CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
-// close; the 64-bit names count as the same call.
+// close, clone; the 64-bit names count as the same call, and clone is the
+// ioctl that shares blocks between files (FICLONERANGE).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,9 +36,9 @@
 
 namespace {
 
-enum Call { Open, Read, Write, Lseek, Fstat, Ftruncate, Flock, Fcntl, Close, CallCount };
+enum Call { Open, Read, Write, Lseek, Fstat, Ftruncate, Flock, Fcntl, Close, Clone, CallCount };
 constexpr std::array<const char*, CallCount> callNames = {
-    "open", "read", "write", "lseek", "fstat", "ftruncate", "flock", "fcntl", "close"};
+    "open", "read", "write", "lseek", "fstat", "ftruncate", "flock", "fcntl", "close", "clone"};
 
 struct Plan {
   int call = -1;
@@ -206,6 +209,18 @@ int fcntl64(int fd, int command, ...) {
   void* argument = va_arg(args, void*);
   va_end(args);
   return failOrCall<FcntlFunction>(Fcntl, "fcntl64", fd, command, argument);
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  using IoctlFunction = int (*)(int, unsigned long, ...);
+  if (request == FICLONERANGE) {
+    return failOrCall<IoctlFunction>(Clone, "ioctl", fd, request, argument);
+  }
+  return real<IoctlFunction>("ioctl")(fd, request, argument);
 }
 
 int close(int fd) {

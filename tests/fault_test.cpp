@@ -32,6 +32,7 @@ const std::map<std::string, std::vector<std::string>> faults = {
     {"flock", {std::to_string(EWOULDBLOCK), std::to_string(ENOLCK)}},
     {"fcntl", {std::to_string(EBADF)}},
     {"close", {std::to_string(EIO)}},
+    {"clone", {std::to_string(EOPNOTSUPP), std::to_string(EIO)}},
 };
 
 // The message each failing status ends stdout with.
@@ -144,6 +145,14 @@ INSTANTIATE_TEST_SUITE_P(
                            "a.yuv 5 1\nb.yuv 0 2\na.yuv 1 1\n",
                            0,
                            {{1, 5}, {2, 0}, {2, 1}, {1, 1}}},
+                      // Eight frames from the start of a.yuv lie on the file system's
+                      // blocks as they will in the output: they are shared where the
+                      // file system can, else copied.
+                      Walk{
+                          "SharedBlocks",
+                          "a.yuv 0 8\nb.yuv 1 1\n",
+                          0,
+                          {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {2, 1}}},
                       // So many frames asked for make a large output; a.yuv runs out
                       // after frame 7, so the run copies five frames and ends with 6.
                       Walk{"PastThePageCache",

@@ -380,6 +380,9 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+#include <thread>
+
 #include "engine/text_win32.h"
 #include "test_support.h"
 
@@ -392,6 +395,47 @@ TEST(LiveRun, CtrlCIsSkipped) {
   GTEST_SKIP() << "Wine delivers no console control events to another process "
                   "(GenerateConsoleCtrlEvent fails, with a console or without); a stop by "
                   "SIGINT is tested on POSIX systems";
+}
+
+std::string frameBytes(int sourceId, std::int64_t frameIndex) {
+  const auto frame = tsa::testing::patternFrame(sourceId, frameIndex);
+  return {frame.begin(), frame.end()};
+}
+
+class NamedPipeRun : public tsa::testing::ScratchDirTest {};
+
+// A decoder on Windows makes a named pipe and waits for its reader: the
+// run connects, waits for the frames, and drops those before the first.
+TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
+  const std::wstring name = L"\\\\.\\pipe\\tsa-test-" + std::to_wstring(::GetCurrentProcessId());
+  tsa::testing::writeSource(path("a.yuv"), 1, 1);
+  tsa::testing::writeText(path("list.txt"), "a.yuv 0 1\n\"" + tsa::utf8FromWide(name) + "\" 1 2\n");
+  const HANDLE pipe =
+      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
+                         1 << 20, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::thread writer([pipe] {
+    if (::ConnectNamedPipe(pipe, nullptr) == 0 && ::GetLastError() != ERROR_PIPE_CONNECTED) {
+      return;
+    }
+    ::Sleep(300);  // a decoder that needs a moment before its first frame
+    const std::string frames = frameBytes(5, 0) + frameBytes(5, 1) + frameBytes(5, 2);
+    for (std::size_t sent = 0; sent < frames.size();) {
+      DWORD written = 0;
+      if (::WriteFile(pipe, frames.data() + sent, static_cast<DWORD>(frames.size() - sent),
+                      &written, nullptr) == 0) {
+        break;
+      }
+      sent += written;
+    }
+    ::FlushFileBuffers(pipe);
+  });
+  const tsa::testing::ToolRun run = tsa::testing::runTool(dir_, {"list.txt", "out.yuv"});
+  writer.join();
+  ::CloseHandle(pipe);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(tsa::testing::readFile(path("out.yuv")) ==
+              frameBytes(1, 0) + frameBytes(5, 1) + frameBytes(5, 2));
 }
 
 // The code page belongs to the console, not to the tool: a run in it must

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/frame_buffer.h"
+#include "engine/output_stream.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -52,6 +53,36 @@ TEST(ProgressLine, LongNamesWidenTheLine) {
   printClosingLine(captured.console(), "short.yuv");
   EXPECT_EQ(captured.text(), progressLine("  0", name, "  25") + "(100%) " + name + "\n" +
                                  "(100%) short.yuv                               \n");
+}
+
+TEST(FramesToShare, TakesWholeFramesOnWholeBlocksInBothFiles) {
+  struct Case {
+    std::int64_t sourceStart, outputStart, unitBytes, frames, block;
+    std::int64_t first, count;
+  };
+  const Case cases[] = {
+      {0, 0, 24883200, 170, 4096, 0, 170},  // 2160p 10-bit frames are whole blocks
+      {3 * 24883200, 24883200, 24883200, 5, 4096, 0, 5},
+      {0, 0, 3110400, 20, 4096, 0, 16},                      // 1080p: a boundary every 8 frames
+      {3110400, 0, 3110400, 20, 4096, -1, 0},                // one offset in a block, not the other
+      {3110400 * 11, 3110400 * 3, 3110400, 20, 4096, 5, 8},  // eight frames apart: from 5 on
+      {3110400 * 11, 3110400 * 3, 3110400, 12, 4096, 5, 0},  // too few frames after 5
+      {4096 + 45, 45, 3110406, 40, 4096, -1, 0},             // Y4M: a boundary every 2048 frames
+      {0, 0, 152064, 100, 4096, 0, 96},                      // CIF
+      {0, 0, 2764800, 3, 4096, 0, 3},                        // 720p 4:4:4
+      {0, 0, 24883200, 40, 65536, 0, 32},                    // 64 KiB clusters
+      {0, 0, 1000, 3, 0, -1, 0},                             // no block: nothing shared
+  };
+  for (const Case& c : cases) {
+    const SharedFrames shared =
+        framesToShare(c.sourceStart, c.outputStart, c.unitBytes, c.frames, c.block);
+    EXPECT_EQ(shared.count, c.count) << c.sourceStart << " " << c.outputStart << " " << c.unitBytes;
+    if (c.count > 0) {
+      EXPECT_EQ(shared.first, c.first) << c.sourceStart << " " << c.outputStart;
+      EXPECT_EQ((c.outputStart + shared.first * c.unitBytes) % c.block, 0);
+      EXPECT_EQ((c.sourceStart + (shared.first + shared.count) * c.unitBytes) % c.block, 0);
+    }
+  }
 }
 
 // The copy pass on real files, run after a real pre-scan, through the page

@@ -202,6 +202,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   plan.sources = std::move(scan.sources);
   plan.format = scan.format;
   plan.y4mOutput = output->y4m;
+  plan.shareBlocks = options.shareBlocks;
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {

@@ -66,6 +66,23 @@ Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes)
   return written;
 }
 
+int OutputFile::shareFrom(const FileHandle& source, std::int64_t sourceOffset, std::int64_t offset,
+                          std::int64_t length) {
+  int error = shareBlocks(source, sourceOffset, file_, offset, length);
+  if (error == 0) {
+    error = seekTo(file_, offset + length);
+  }
+  if (error == 0) {
+    position_ = offset + length;
+  }
+  return error;
+}
+
+std::size_t OutputFile::shareBlock() const {
+  // Standard output may stand anywhere in its file, or append to it.
+  return regularFile_ && origin_ == Origin::OpenedByTheRun ? tsa::shareBlock(file_) : 0;
+}
+
 std::size_t goPastPageCache(const FileHandle& file, std::size_t maxBlock) {
   const std::size_t block = directTransferBlock(file);
   return block != 0 && block <= maxBlock && movePastPageCache(file, true) ? block : 0;

@@ -155,6 +155,24 @@ struct Transfer {
 /// where the file keeps the page cache.
 [[nodiscard]] std::size_t goPastPageCache(const FileHandle& file, std::size_t maxBlock);
 
+/// The block that ranges shared between files start and end on (see
+/// shareBlocks), or 0 where `file` cannot share its blocks.
+[[nodiscard]] std::size_t shareBlock(const FileHandle& file);
+
+/// Makes the `length` bytes of `target` at `targetOffset` share the blocks
+/// of `source` at `sourceOffset`, where the file system can: no data is
+/// copied and no space taken. Offsets and length lie on shareBlock. Either
+/// every byte is shared and 0 returned, or nothing changes and the error
+/// is returned (see isShareRefusal).
+[[nodiscard]] int shareBlocks(const FileHandle& source, std::int64_t sourceOffset,
+                              const FileHandle& target, std::int64_t targetOffset,
+                              std::int64_t length);
+
+/// True when `error`, from shareBlocks, says that the file system will not
+/// share these files' blocks (it cannot, they lie on two file systems, the
+/// range does not suit it, or the file is busy): the bytes are copied then.
+[[nodiscard]] bool isShareRefusal(int error);
+
 /// The output file of a run, held exclusively while it is written. Every
 /// write and the final close are checked; what the file keeps after a
 /// failure is its owner's to decide (see cutBackTo).
@@ -178,6 +196,16 @@ class OutputFile {
   /// back to where it was, so that the next write past the cache starts on
   /// a block again and writes these bytes a second time with what follows.
   [[nodiscard]] Transfer writeThroughPageCache(std::span<const unsigned char> bytes);
+
+  /// Makes the `length` bytes of the file at `offset`, its end, share the
+  /// blocks of `source` at `sourceOffset` (see shareBlocks), and moves on
+  /// past them; 0, or the error that left the file as it was.
+  [[nodiscard]] int shareFrom(const FileHandle& source, std::int64_t sourceOffset,
+                              std::int64_t offset, std::int64_t length);
+
+  /// The block shared ranges must start and end on in the file, or 0 where
+  /// it shares none (a pipe, a device, standard output).
+  [[nodiscard]] std::size_t shareBlock() const;
 
   /// Writes past the page cache from now on where the file allows blocks of
   /// at most `maxBlock` bytes; returns the block writes must then start and

@@ -1,7 +1,9 @@
 // The file layer on POSIX systems: descriptors, with advisory locks
 // (flock) for shared reading and exclusive writing.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -234,6 +236,31 @@ bool movePastPageCache(const FileHandle& file, bool past) {
   }
   const int wanted = past ? flags | O_DIRECT : flags & ~O_DIRECT;
   return wanted == flags || ::fcntl(fdOf(file), F_SETFL, wanted) == 0;
+}
+
+std::size_t shareBlock(const FileHandle& file) {
+  struct stat status {};
+  if (::fstat(fdOf(file), &status) != 0 || !S_ISREG(status.st_mode) || status.st_blksize <= 0) {
+    return 0;
+  }
+  return static_cast<std::size_t>(status.st_blksize);
+}
+
+int shareBlocks(const FileHandle& source, std::int64_t sourceOffset, const FileHandle& target,
+                std::int64_t targetOffset, std::int64_t length) {
+  // The file system shares the whole range or refuses it: XFS and btrfs
+  // share, ext4 and tmpfs refuse.
+  file_clone_range range{};
+  range.src_fd = fdOf(source);
+  range.src_offset = static_cast<std::uint64_t>(sourceOffset);
+  range.src_length = static_cast<std::uint64_t>(length);
+  range.dest_offset = static_cast<std::uint64_t>(targetOffset);
+  return ::ioctl(fdOf(target), FICLONERANGE, &range) == 0 ? 0 : errno;
+}
+
+bool isShareRefusal(int error) {
+  return error == EOPNOTSUPP || error == ENOTTY || error == EXDEV || error == EINVAL ||
+         error == ETXTBSY || error == EPERM || error == EBADF || error == ENOSYS;
 }
 
 int seekTo(const FileHandle& file, std::int64_t offset) {

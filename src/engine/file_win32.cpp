@@ -239,6 +239,52 @@ int cutToLength(const FileHandle& file, std::int64_t length) {
              : lastError();
 }
 
+namespace {
+
+// ReFS shares a file's clusters with another's; the headers of MinGW do not
+// have the call yet.
+constexpr DWORD duplicateExtentsToFile = 0x00098344;  // FSCTL_DUPLICATE_EXTENTS_TO_FILE
+struct DuplicateExtentsData {
+  HANDLE fileHandle;
+  LARGE_INTEGER sourceFileOffset;
+  LARGE_INTEGER targetFileOffset;
+  LARGE_INTEGER byteCount;
+};
+
+}  // namespace
+
+// A range on 64 KiB lies on the clusters of every ReFS volume (4 or 64
+// KiB); a volume that cannot share refuses.
+std::size_t shareBlock(const FileHandle& file) {
+  return ::GetFileType(handleOf(file)) == FILE_TYPE_DISK ? std::size_t{65536} : 0;
+}
+
+int shareBlocks(const FileHandle& source, std::int64_t sourceOffset, const FileHandle& target,
+                std::int64_t targetOffset, std::int64_t length) {
+  // The target must already reach the end of the range.
+  if (const int error = cutToLength(target, targetOffset + length); error != 0) {
+    return error;
+  }
+  DuplicateExtentsData data{handleOf(source), {}, {}, {}};
+  data.sourceFileOffset.QuadPart = sourceOffset;
+  data.targetFileOffset.QuadPart = targetOffset;
+  data.byteCount.QuadPart = length;
+  DWORD returned = 0;
+  if (::DeviceIoControl(handleOf(target), duplicateExtentsToFile, &data, sizeof data, nullptr, 0,
+                        &returned, nullptr) != 0) {
+    return 0;
+  }
+  const int error = lastError();
+  (void)cutToLength(target, targetOffset);
+  return error;
+}
+
+bool isShareRefusal(int error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SAME_DEVICE ||
+         error == ERROR_BLOCK_TOO_MANY_REFERENCES || error == ERROR_ACCESS_DENIED;
+}
+
 // Unbuffered transfers can only be chosen when a file is opened; the
 // Windows build keeps the system's cache.
 std::size_t directTransferBlock(const FileHandle& /*file*/) { return 0; }

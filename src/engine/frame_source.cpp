@@ -64,6 +64,7 @@ Probe probeSource(const std::string& name, SourceForm& form) {
 
 bool FrameSource::open(const std::string& name, const FrameLayout& layout,
                        const FrameFormat& format, bool pastPageCache) {
+  name_ = name;
   file_ = openForReading(name, PipeOpen::WaitForWriter);
   layout_ = layout;
   format_ = format;
@@ -91,6 +92,37 @@ bool FrameSource::startAt(std::int64_t first) {
   // Past the page cache every read finds its own place.
   const std::int64_t offset = layout_.offsetOf(first);
   return block_ != 0 || offset == 0 || seekTo(file_.file, offset) == 0;
+}
+
+bool FrameSource::markersAre(std::int64_t first, std::int64_t count,
+                             std::string_view marker) const {
+  if (marker.empty()) {
+    return true;
+  }
+  // A handle of its own, through the page cache: the source's may move
+  // data past it, in whole blocks only.
+  const OpenResult markers = openForReading(name_);
+  std::array<unsigned char, y4m::maxLineBytes> bytes{};
+  const std::span<unsigned char> wanted = std::span(bytes).first(marker.size());
+  if (!markers.file.isOpen()) {
+    return false;
+  }
+  for (std::int64_t frame = first; frame < first + count; ++frame) {
+    if (seekTo(markers.file, offsetOf(frame)) != 0) {
+      return false;
+    }
+    for (std::size_t got = 0; got < wanted.size();) {
+      const Transfer read = readSome(markers.file, wanted.subspan(got));
+      if (read.bytes == 0) {
+        return false;  // the end, or a read that failed
+      }
+      got += read.bytes;
+    }
+    if (!std::equal(marker.begin(), marker.end(), wanted.begin())) {
+      return false;
+    }
+  }
+  return true;
 }
 
 FrameSource::Read FrameSource::shortRead() const {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/file.h"
 #include "engine/frame.h"
@@ -78,6 +79,20 @@ class FrameSource {
   /// not a pipe): frames may then be read ahead of their writes.
   [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }
 
+  /// True when the source is a file whose blocks another file may share.
+  [[nodiscard]] bool canShareBlocks() const { return !stream_; }
+
+  /// The source as the system knows it, for sharing its blocks.
+  [[nodiscard]] const FileHandle& handle() const { return file_.file; }
+
+  /// Where frame `frame` starts in the source: its marker, then its picture.
+  [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const { return layout_.offsetOf(frame); }
+
+  /// True when the `count` frames from `first` on each start with exactly
+  /// `marker` (always, for no marker), read without moving the source.
+  [[nodiscard]] bool markersAre(std::int64_t first, std::int64_t count,
+                                std::string_view marker) const;
+
   /// The error of the last read that Failed.
   [[nodiscard]] int error() const { return error_; }
 
@@ -110,6 +125,7 @@ class FrameSource {
   /// frame marker (always, in a raw file).
   [[nodiscard]] static bool markerIsValid(std::span<const unsigned char> marker);
 
+  std::string name_;
   OpenResult file_;
   FrameLayout layout_;
   FrameFormat format_;

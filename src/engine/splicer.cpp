@@ -41,6 +41,7 @@ class FrameCopier {
         sources_(plan.sources),
         totalFrames_(plan.totalFrames),
         console_(console),
+        shareBlocks_(plan.shareBlocks),
         // The frames of a batch being read, of one being written, and one
         // whose end is carried wait for their lines at most.
         waiting_(2 * maxBatch_ + 2),
@@ -83,7 +84,54 @@ class FrameCopier {
       printClosingLine(console_, name);
       return ExitStatus::Success;
     }
-    for (std::int32_t frameIndex = 0; frameIndex < inst.numFr; ++frameIndex) {
+    // Where the file system can, the middle of the splice shares the
+    // source's blocks; the rest is copied.
+    const SharedFrames shared = sharedFramesOf(pSourceFile, inst);
+    ExitStatus status = copyFrames(pSourceFile, inst, 0, shared.first);
+    std::int32_t rest = static_cast<std::int32_t>(shared.first);
+    if (status == ExitStatus::Success && shared.count > 0) {
+      status = shareFrames(pSourceFile, inst, shared, rest);
+    }
+    if (status == ExitStatus::Success && rest < inst.numFr) {
+      if (rest != 0 && !pSourceFile.startAt(inst.seekFr + std::int64_t{rest})) {
+        return endWith(ExitStatus::SourceTooShort, [&] { reportSeekPastEnd(); });
+      }
+      status = copyFrames(pSourceFile, inst, rest, inst.numFr);
+    }
+    return status;
+  }
+
+  // Ends the pass once every splice is copied: the output then holds every
+  // frame whole and every line is printed.
+  ExitStatus finish() { return settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError; }
+
+  // Ends the pass on a stop signal, between two frames: the output keeps
+  // whole the frames read so far, and says how many.
+  ExitStatus stopped() {
+    (void)settle();  // a failure to write what is carried was reported
+    console_.print("Interrupted: the output keeps %lld whole frame%s\n",
+                   static_cast<long long>(framesWritten_), framesWritten_ == 1 ? "" : "s");
+    return ExitStatus::Interrupted;
+  }
+
+  // Ends the pass with `status` once the output holds whole what it can and
+  // the lines of those frames are printed; then `report` prints why.
+  template <typename Report>
+  ExitStatus endWith(ExitStatus status, Report report) {
+    if (!settle()) {
+      return ExitStatus::WriteOrMemoryError;
+    }
+    report();
+    return status;
+  }
+
+ private:
+  // Copies the frames of the splice from `from` up to `to`, counted in the
+  // splice, from where the source stands.
+  ExitStatus copyFrames(FrameSource& pSourceFile, const EditInstruction& inst, std::int64_t from,
+                        std::int64_t to) {
+    const char* name = inst.sourceFileName.c_str();
+    for (auto frameIndex = static_cast<std::int32_t>(from); frameIndex < to; ++frameIndex) {
       if (stopRequested()) {
         return stopped();
       }
@@ -126,31 +174,61 @@ class FrameCopier {
     return ExitStatus::Success;
   }
 
-  // Ends the pass once every splice is copied: the output then holds every
-  // frame whole and every line is printed.
-  ExitStatus finish() { return settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError; }
-
-  // Ends the pass on a stop signal, between two frames: the output keeps
-  // whole the frames read so far, and says how many.
-  ExitStatus stopped() {
-    (void)settle();  // a failure to write what is carried was reported
-    console_.print("Interrupted: the output keeps %lld whole frame%s\n",
-                   static_cast<long long>(framesWritten_), framesWritten_ == 1 ? "" : "s");
-    return ExitStatus::Interrupted;
+  // The frames of the splice that may share the source's blocks: none where
+  // sharing is off, the source is no file or has refused before, the
+  // output cannot share, or the frames lie differently in the two files.
+  SharedFrames sharedFramesOf(const FrameSource& pSourceFile, const EditInstruction& inst) const {
+    const auto block = static_cast<std::int64_t>(pOutFile_.shareBlock());
+    if (!shareBlocks_ || block == 0 || !pSourceFile.canShareBlocks() ||
+        pSourceFile.markerBytes() != out_.markerBytes() ||
+        std::ranges::find(refusedSources_, inst.sourceFileName) != refusedSources_.end()) {
+      return {};
+    }
+    const auto unit = static_cast<std::int64_t>(out_.markerBytes() + pictureBytes_);
+    // The frames not yet written are on their way to the output's end.
+    return framesToShare(pSourceFile.offsetOf(inst.seekFr), out_.end(), unit, inst.numFr, block);
   }
 
-  // Ends the pass with `status` once the output holds whole what it can and
-  // the lines of those frames are printed; then `report` prints why.
-  template <typename Report>
-  ExitStatus endWith(ExitStatus status, Report report) {
+  // Has the output share the blocks of the frames `shared` of the splice,
+  // and prints their lines; `rest` becomes the first frame still to copy.
+  // Where the file system refuses, this source is copied from then on.
+  ExitStatus shareFrames(FrameSource& pSourceFile, const EditInstruction& inst,
+                         const SharedFrames& shared, std::int32_t& rest) {
+    const auto first = inst.seekFr + shared.first;
+    if (stopRequested()) {
+      return stopped();
+    }
+    // Markers are copied with the pictures: they must be the output's own,
+    // and a broken one is reported by the copy.
+    if (!pSourceFile.markersAre(first, shared.count,
+                                y4m::frameMarker.substr(0, out_.markerBytes()))) {
+      return ExitStatus::Success;
+    }
     if (!settle()) {
       return ExitStatus::WriteOrMemoryError;
     }
-    report();
-    return status;
+    const auto unit = static_cast<std::int64_t>(out_.markerBytes() + pictureBytes_);
+    const int error =
+        out_.shareFrames(pSourceFile.handle(), pSourceFile.offsetOf(first), shared.count, unit);
+    if (error != 0) {
+      if (!isShareRefusal(error)) {
+        return failedWrite(nullptr, error);
+      }
+      refusedSources_.push_back(inst.sourceFileName);
+      return ExitStatus::Success;
+    }
+    for (std::int64_t frameIndex = shared.first; frameIndex < shared.first + shared.count;
+         ++frameIndex) {
+      printProgressLine(console_, frameIndex, inst.numFr, inst.sourceFileName.c_str(),
+                        ++framesWritten_, totalFrames_);
+      if (frameIndex + 1 == inst.numFr) {
+        printClosingLine(console_, inst.sourceFileName.c_str());
+      }
+    }
+    rest = static_cast<std::int32_t>(shared.first + shared.count);
+    return ExitStatus::Success;
   }
 
- private:
   // A frame written, or on its way, whose line is not printed yet.
   struct WaitingFrame {
     void set(std::int32_t index, std::int32_t count, const std::string& source, bool last) {
@@ -302,6 +380,8 @@ class FrameCopier {
   std::int64_t totalFrames_;
   std::int64_t framesWritten_ = 0;
   Console& console_;
+  bool shareBlocks_;
+  std::vector<std::string> refusedSources_;  // sources whose blocks cannot be shared
   std::optional<OutputStream::Write> inFlight_;
   std::vector<WaitingFrame> waiting_;  // a ring, oldest first
   std::size_t firstWaiting_ = 0;

@@ -37,7 +37,8 @@ struct CopyPlan {
   std::vector<SourceForm> sources;  // every distinct source, as the pre-scan found it
   bool y4mOutput = false;           // the output is written as Y4M
   std::int64_t uncachedFrom = uncachedOutputBytes;
-  FrameFormat format;  // the run's frames
+  FrameFormat format;       // the run's frames
+  bool shareBlocks = true;  // frames may share the sources' blocks
 };
 
 /// Copies, for every instruction of the list (read again from its first
