@@ -422,8 +422,8 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
     const std::string frames = frameBytes(5, 0) + frameBytes(5, 1) + frameBytes(5, 2);
     for (std::size_t sent = 0; sent < frames.size();) {
       DWORD written = 0;
-      if (::WriteFile(pipe, frames.data() + sent, static_cast<DWORD>(frames.size() - sent),
-                      &written, nullptr) == 0) {
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(frames.size() - sent, 1 << 16));
+      if (::WriteFile(pipe, frames.data() + sent, chunk, &written, nullptr) == 0) {
         break;
       }
       sent += written;
@@ -431,6 +431,13 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
     ::FlushFileBuffers(pipe);
   });
   const tsa::testing::ToolRun run = tsa::testing::runTool(dir_, {"list.txt", "out.yuv"});
+  // A run that never connected leaves the writer waiting: a reader that
+  // comes and goes at once lets it go.
+  const HANDLE late =
+      ::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (late != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(late);
+  }
   writer.join();
   ::CloseHandle(pipe);
   EXPECT_EQ(run.status, 0) << run.out;

@@ -157,6 +157,11 @@ std::int64_t positionOf(const FileHandle& file) {
 }
 
 std::optional<FileIdentity> identityOf(const std::string& path) {
+  // Opening a pipe connects to its writer: a pipe is never a file the run
+  // writes, so it has no identity to compare.
+  if (isPipeName(path)) {
+    return std::nullopt;
+  }
   // No access asked and every sharing allowed: this only looks at the file,
   // whoever holds it, and follows links to the file they name.
   const FileHandle file(nativeOf(::CreateFileW(
@@ -244,6 +249,7 @@ namespace {
 // ReFS shares a file's clusters with another's; the headers of MinGW do not
 // have the call yet.
 constexpr DWORD duplicateExtentsToFile = 0x00098344;  // FSCTL_DUPLICATE_EXTENTS_TO_FILE
+constexpr int blockTooManyReferences = 347;           // ERROR_BLOCK_TOO_MANY_REFERENCES
 struct DuplicateExtentsData {
   HANDLE fileHandle;
   LARGE_INTEGER sourceFileOffset;
@@ -282,7 +288,7 @@ int shareBlocks(const FileHandle& source, std::int64_t sourceOffset, const FileH
 bool isShareRefusal(int error) {
   return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
          error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SAME_DEVICE ||
-         error == ERROR_BLOCK_TOO_MANY_REFERENCES || error == ERROR_ACCESS_DENIED;
+         error == blockTooManyReferences || error == ERROR_ACCESS_DENIED;
 }
 
 // Unbuffered transfers can only be chosen when a file is opened; the
