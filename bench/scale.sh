@@ -6,7 +6,14 @@
 # checking every way's output with cmp. The same list from Y4M copies of the
 # sources into a .y4m output is one more way.
 #
-#   bench/scale.sh [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
+#   bench/scale.sh [--shared-only] [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
+#
+# Then, as root, the shared-blocks way: on an XFS file system made on a
+# loop device in SCRATCH_DIR (about 10 GB, sparse; btrfs too where
+# mkfs.btrfs is there), a 4.2 GB test set of 3840x2160 yuv420p10le frames
+# from cold sources, the tool (which shares the sources' blocks) against
+# dd until synced and the device's copy limit, with the new space each
+# takes. --shared-only runs that way alone.
 #
 # SCRATCH_DIR needs about 32 GB: two 1,500-frame sources (9.3 GB), their
 # Y4M copies (9.3 GB), the cached 4 GB file and one output at a time
@@ -18,8 +25,95 @@ set -euo pipefail
 runs=5
 tool=""
 candidate=""
+sharedOnly=0
+if [ "${1:-}" = --shared-only ]; then
+  sharedOnly=1
+  shift
+fi
 source "$(dirname "$0")/common.sh"
 read_bench_options "$@"
+
+# The shared-blocks way, on a file system of type $1 made for it.
+shared_blocks_way() {
+  local fs=$1 mnt="$scratch/$1-mount" img="$scratch/$1.img"
+  local frame10=$((3840 * 2160 * 3 / 2 * 2)) ways10=(tool dd_sync device_copy)
+  if [ "$(id -u)" != 0 ] || ! command -v "mkfs.$fs" >/dev/null; then
+    echo "Shared blocks on $fs: skipped (needs root and mkfs.$fs)."
+    return
+  fi
+  mkdir -p "$mnt"
+  truncate -s 12G "$img"
+  "mkfs.$fs" -q -f "$img" >/dev/null
+  if ! mount -o loop "$img" "$mnt"; then
+    echo "Shared blocks on $fs: skipped (no loop device)."
+    rm -f "$img"
+    return
+  fi
+  (
+    cd "$mnt"
+    echo "Shared blocks on $fs: making two 100-frame 2160p 10-bit sources (5 GB)..."
+    for name in E F; do head -c $((100 * frame10)) /dev/urandom >"$name.yuv"; done
+    printf 'E.yuv 0 90\nF.yuv 10 50\nE.yuv 60 30\n' >list10.txt
+    local bytes=$((170 * frame10))
+    expected10() {
+      while read -r name first count; do
+        dd if="$name" bs="$frame10" skip="$first" count="$count" status=none
+      done <list10.txt
+    }
+    run10_tool() { "$tool" --size=3840x2160 --pix-fmt=yuv420p10le list10.txt out.yuv >/dev/null; }
+    run10_dd_sync() { expected10 >out.yuv && sync out.yuv; }
+    # A direct read of the output's size from a source while a direct write of
+    # that size goes on, in blocks of eight frames.
+    run10_device_copy() {
+      dd if=E.yuv of=/dev/null bs=$((8 * frame10)) count=12 iflag=direct status=none &
+      dd if=/dev/zero of=out.yuv bs=$((8 * frame10)) count=22 oflag=direct status=none
+      wait
+    }
+    prepare10() {
+      rm -f out.yuv
+      sync
+      for name in E.yuv F.yuv; do dd if="$name" iflag=nocache count=0 status=none; done
+    }
+    used() { df --output=used -B1 . | tail -1; }
+    run10_tool
+    cmp out.yuv <(expected10) || { echo "the tool made a wrong file on $fs" >&2; exit 1; }
+    echo "Shared blocks on $fs: the tool's output is identical to dd's ($bytes bytes)."
+    declare -A wall10 space10
+    for ((round = 0; round < runs; round++)); do
+      for way in "${ways10[@]}"; do
+        prepare10
+        local before start end
+        before=$(used)
+        start=$EPOCHREALTIME
+        "run10_$way"
+        sync
+        end=$EPOCHREALTIME
+        wall10[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') "
+        space10[$way]+="$(($(used) - before)) "
+      done
+    done
+    rm -f out.yuv
+    printf '\n%-13s %10s %14s   (%s, %d rounds, seconds until synced)\n' way median "new bytes" "$fs" "$runs"
+    for way in "${ways10[@]}"; do
+      printf '%-13s %10.4f %14s   %s\n' "$way" "$(median "${wall10[$way]}")" \
+        "$(median "${space10[$way]}")" "${wall10[$way]}"
+    done
+    awk -v t="$(median "${wall10[tool]}")" -v d="$(median "${wall10[dd_sync]}")" \
+      -v s="$(median "${space10[tool]}")" -v b="$bytes" 'BEGIN {
+        printf "tool / dd until synced (%s)    %.5f   target <= 0.01\n", "'"$fs"'", t / d
+        printf "tool new space / output size   %.5f   target < 0.01\n", s / b
+      }'
+  )
+  umount "$mnt"
+  rm -rf "$img" "$mnt"
+}
+
+mkdir -p "$scratch"
+if [ "$sharedOnly" = 1 ]; then
+  shared_blocks_way xfs
+  shared_blocks_way btrfs
+  exit 0
+fi
 frame=$((1920 * 1080 * 3 / 2))
 sourceFrames=1500
 outFrames=2700
@@ -176,3 +270,6 @@ echo "other.bin cached after tool runs  $(least "${cached[tool]}")% at least   t
 if [ -n "$candidate" ]; then
   echo "candidate / tool (wall)           $(ratio "${med[candidate]}" "${med[tool]}")"
 fi
+echo
+shared_blocks_way xfs
+shared_blocks_way btrfs
