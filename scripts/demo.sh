@@ -2,7 +2,9 @@
 # Builds a small test set from generated sources: two raw clips and one Y4M
 # clip of flat grey frames, an edit list of four splices, one run of the
 # tool into a raw output and one into a Y4M output, and a check that both
-# hold the same splices cut out with dd.
+# hold the same splices cut out with dd. Then a 10-bit 4:2:2 set of 416x240
+# frames, named by the options, from a clip whose name has a blank, with a
+# commented list, written to standard output.
 set -euo pipefail
 
 build=${1:-build}
@@ -74,3 +76,31 @@ for out in test-set.yuv test-set.y4m; do
     exit 1
   fi
 done
+
+# Any format, named on the command line: 416x240 yuv422p10le frames take
+# 416*240*2 bytes of luma and two 208x240 chroma planes of 2-byte samples.
+frame10=$((416 * 240 * 2 + 2 * 208 * 240 * 2))
+for ((i = 0; i < 10; i++)); do
+  head -c "$frame10" /dev/zero | tr '\0' "\\$(printf '%03o' $((20 + 9 * i)))"
+done >"clip d.yuv"
+cat >edit-list-10bit.txt <<'LIST'
+# class D, 10-bit 4:2:2: names with blanks go in quotes
+"clip d.yuv" 7 2
+"clip d.yuv" 1 3
+LIST
+echo
+echo "Edit list ($demo/edit-list-10bit.txt):"
+sed 's/^/  /' edit-list-10bit.txt
+"../testset-assembler" --size=416x240 --pix-fmt=yuv422p10le edit-list-10bit.txt - \
+  >test-set-10bit.yuv 2>messages.txt
+{
+  dd if="clip d.yuv" bs="$frame10" skip=7 count=2 status=none
+  dd if="clip d.yuv" bs="$frame10" skip=1 count=3 status=none
+} >expected-10bit.yuv
+if cmp -s test-set-10bit.yuv expected-10bit.yuv; then
+  echo "$demo/test-set-10bit.yuv: 5 frames of 416x240 yuv422p10le from standard output,"
+  echo "identical to the splices cut out with dd (the run's messages went to standard error)."
+else
+  echo "$demo/test-set-10bit.yuv differs from the splices cut out with dd." >&2
+  exit 1
+fi

@@ -436,14 +436,8 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
     EXPECT_TRUE(std::regex_search(run.out, std::regex("(^|[\r\n])" + c.lastLine + "$")))
         << c.list << c.output << "\n"
         << run.out;
-    std::string expected = c.outputStart;
-    for (const testing::Splice& splice : c.frames) {
-      for (std::int64_t i = 0; i < splice.frames; ++i) {
-        const auto frame = testing::patternFrame(splice.sourceId, splice.firstFrame + i);
-        expected +=
-            (c.outputStart.empty() ? "" : "FRAME\n") + std::string(frame.begin(), frame.end());
-      }
-    }
+    const std::string expected =
+        c.outputStart + testing::framesOf(c.frames, c.outputStart.empty() ? "" : "FRAME\n");
     EXPECT_TRUE(readFile(path(c.output)) == expected) << c.list << c.output;
     std::size_t frames = 0;
     for (const testing::Splice& splice : c.frames) {
@@ -451,19 +445,6 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
     }
     EXPECT_EQ(static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\r')), frames);
   }
-}
-
-// The frames of `splices`, as a raw output holds them; with `marker`
-// before each, as a Y4M output does.
-std::string framesOf(const std::vector<testing::Splice>& splices, const std::string& marker = "") {
-  std::string bytes;
-  for (const testing::Splice& splice : splices) {
-    for (std::int64_t i = 0; i < splice.frames; ++i) {
-      const auto frame = testing::patternFrame(splice.sourceId, splice.firstFrame + i);
-      bytes += marker + std::string(frame.begin(), frame.end());
-    }
-  }
-  return bytes;
 }
 
 // The list from standard input, the frames to standard output (the
@@ -482,13 +463,13 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
     bool messagesOnStderr;
     std::string outYuv;  // what out.yuv holds afterwards (it starts as `old`)
   };
-  const std::string frames = framesOf(listFrames);
+  const std::string frames = testing::framesOf(listFrames);
   const Case cases[] = {
       {{"list.txt", "-"}, "", 0, frames, banner + listOutput, true, old},
       {{"--y4m", "list.txt", "-"},
        "",
        0,
-       y4mHeader + framesOf(listFrames, "FRAME\n"),
+       y4mHeader + testing::framesOf(listFrames, "FRAME\n"),
        banner + listOutput,
        true,
        old},

@@ -124,9 +124,8 @@ std::string readBytes(int fd, std::size_t bytes) {
   return data;
 }
 
-std::string frameBytes(int sourceId, std::int64_t frameIndex) {
-  const auto frame = testing::patternFrame(sourceId, frameIndex);
-  return {frame.begin(), frame.end()};
+std::string frameBytes(int sourceId, std::int64_t frame) {
+  return testing::framesOf({{sourceId, frame, 1}});
 }
 
 class LiveRun : public testing::ScratchDirTest {};
@@ -397,9 +396,8 @@ TEST(LiveRun, CtrlCIsSkipped) {
                   "SIGINT is tested on POSIX systems";
 }
 
-std::string frameBytes(int sourceId, std::int64_t frameIndex) {
-  const auto frame = tsa::testing::patternFrame(sourceId, frameIndex);
-  return {frame.begin(), frame.end()};
+std::string frameBytes(int sourceId, std::int64_t frame) {
+  return tsa::testing::framesOf({{sourceId, frame, 1}});
 }
 
 class NamedPipeRun : public tsa::testing::ScratchDirTest {};

@@ -74,6 +74,17 @@ std::string readFile(const std::string& path) {
   return content;
 }
 
+std::string framesOf(const std::vector<Splice>& splices, const std::string& marker) {
+  std::string bytes;
+  for (const Splice& splice : splices) {
+    for (std::int64_t i = 0; i < splice.frames; ++i) {
+      const auto frame = patternFrame(splice.sourceId, splice.firstFrame + i);
+      bytes.append(marker).append(frame.begin(), frame.end());
+    }
+  }
+  return bytes;
+}
+
 void expectFrames(const std::string& path, const std::vector<Splice>& splices) {
   std::int64_t expectedFrames = 0;
   for (const Splice& splice : splices) {

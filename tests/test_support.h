@@ -60,6 +60,11 @@ struct Splice {
   std::int64_t frames;
 };
 
+/// The frames of `splices` in order, each behind `marker`: what a raw
+/// output holds, or with "FRAME\n" a Y4M output after its header.
+[[nodiscard]] std::string framesOf(const std::vector<Splice>& splices,
+                                   const std::string& marker = "");
+
 /// Checks that `path` holds exactly the frames of `splices`, in order.
 void expectFrames(const std::string& path, const std::vector<Splice>& splices);
 

@@ -78,7 +78,9 @@ bool FrameSource::open(const std::string& name, const FrameLayout& layout,
   }
   stream_ = !file_.regularFile;
   if (pastPageCache && !stream_) {
-    block_ = goPastPageCache(file_.file, maxDirectBlock);
+    // Frames smaller than a block keep the page cache, as the output does.
+    block_ = goPastPageCache(
+        file_.file, std::min(maxDirectBlock, static_cast<std::size_t>(layout_.pictureBytes)));
   }
   return true;
 }
