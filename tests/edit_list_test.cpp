@@ -31,7 +31,9 @@ TEST(ParseEditInstruction, ReadsFieldsAsTheScanFormatDoes) {
       {"a.yuv 00000000000000000000000012 5", "a.yuv", 12, 5},
       {"weird,name;with\"marks 1 1", "weird,name;with\"marks", 1, 1},
       {"\"my clip.yuv\" 0 25", "my clip.yuv", 0, 25},  // quoted: blanks are part of it
-      {" \"C:\\Users\\Ana Lima\\#1.yuv\"\t3 4\r\n", "C:\\Users\\Ana Lima\\#1.yuv", 3, 4},
+      {R"( "C:\Users\Ana Lima\#1.yuv")"
+       "\t3 4\r\n",
+       R"(C:\Users\Ana Lima\#1.yuv)", 3, 4},
       {"\"#hash.yuv\" 1 1", "#hash.yuv", 1, 1},
   };
   for (const Case& c : cases) {

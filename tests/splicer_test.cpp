@@ -60,18 +60,19 @@ TEST(FramesToShare, TakesWholeFramesOnWholeBlocksInBothFiles) {
     std::int64_t sourceStart, outputStart, unitBytes, frames, block;
     std::int64_t first, count;
   };
+  constexpr std::int64_t hd = 3110400;
   const Case cases[] = {
       {0, 0, 24883200, 170, 4096, 0, 170},  // 2160p 10-bit frames are whole blocks
-      {3 * 24883200, 24883200, 24883200, 5, 4096, 0, 5},
-      {0, 0, 3110400, 20, 4096, 0, 16},                      // 1080p: a boundary every 8 frames
-      {3110400, 0, 3110400, 20, 4096, -1, 0},                // one offset in a block, not the other
-      {3110400 * 11, 3110400 * 3, 3110400, 20, 4096, 5, 8},  // eight frames apart: from 5 on
-      {3110400 * 11, 3110400 * 3, 3110400, 12, 4096, 5, 0},  // too few frames after 5
-      {4096 + 45, 45, 3110406, 40, 4096, -1, 0},             // Y4M: a boundary every 2048 frames
-      {0, 0, 152064, 100, 4096, 0, 96},                      // CIF
-      {0, 0, 2764800, 3, 4096, 0, 3},                        // 720p 4:4:4
-      {0, 0, 24883200, 40, 65536, 0, 32},                    // 64 KiB clusters
-      {0, 0, 1000, 3, 0, -1, 0},                             // no block: nothing shared
+      {std::int64_t{3} * 24883200, 24883200, 24883200, 5, 4096, 0, 5},
+      {0, 0, 3110400, 20, 4096, 0, 16},           // 1080p: a boundary every 8 frames
+      {3110400, 0, 3110400, 20, 4096, -1, 0},     // one offset in a block, not the other
+      {hd * 11, hd * 3, hd, 20, 4096, 5, 8},      // eight frames apart: from 5 on
+      {hd * 11, hd * 3, hd, 12, 4096, 5, 0},      // too few frames after 5
+      {4096 + 45, 45, 3110406, 40, 4096, -1, 0},  // Y4M: a boundary every 2048 frames
+      {0, 0, 152064, 100, 4096, 0, 96},           // CIF
+      {0, 0, 2764800, 3, 4096, 0, 3},             // 720p 4:4:4
+      {0, 0, 24883200, 40, 65536, 0, 32},         // 64 KiB clusters
+      {0, 0, 1000, 3, 0, -1, 0},                  // no block: nothing shared
   };
   for (const Case& c : cases) {
     const SharedFrames shared =

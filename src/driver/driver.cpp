@@ -118,8 +118,9 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
 }  // namespace
 
 std::FILE* messageStream(const std::vector<std::string>& arguments) {
-  const CommandLine line = readCommandLine(std::vector<std::string>(
-      arguments.begin() + std::min<std::size_t>(1, arguments.size()), arguments.end()));
+  const CommandLine line = readCommandLine(
+      arguments.empty() ? arguments
+                        : std::vector<std::string>(arguments.begin() + 1, arguments.end()));
   const bool framesOnStandardOutput =
       line.verdict == CommandLine::Verdict::Run && line.names[1] == standardStream;
   return framesOnStandardOutput ? stderr : stdout;

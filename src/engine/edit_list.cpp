@@ -365,6 +365,8 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
   // Every source is looked at before the run's format is known, since the
   // Y4M sources may give it; problems are reported in list order.
   std::vector<Probe> probes;
+  probes.reserve(fileNames.size());
+  result.sources.reserve(fileNames.size());
   for (const std::string& name : fileNames) {
     probes.push_back(probeSource(name, result.sources.emplace_back()));
   }

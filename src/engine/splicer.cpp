@@ -88,7 +88,7 @@ class FrameCopier {
     // source's blocks; the rest is copied.
     const SharedFrames shared = sharedFramesOf(pSourceFile, inst);
     ExitStatus status = copyFrames(pSourceFile, inst, 0, shared.first);
-    std::int32_t rest = static_cast<std::int32_t>(shared.first);
+    auto rest = static_cast<std::int32_t>(shared.first);
     if (status == ExitStatus::Success && shared.count > 0) {
       status = shareFrames(pSourceFile, inst, shared, rest);
     }
@@ -177,7 +177,8 @@ class FrameCopier {
   // The frames of the splice that may share the source's blocks: none where
   // sharing is off, the source is no file or has refused before, the
   // output cannot share, or the frames lie differently in the two files.
-  SharedFrames sharedFramesOf(const FrameSource& pSourceFile, const EditInstruction& inst) const {
+  [[nodiscard]] SharedFrames sharedFramesOf(const FrameSource& pSourceFile,
+                                            const EditInstruction& inst) const {
     const auto block = static_cast<std::int64_t>(pOutFile_.shareBlock());
     if (!shareBlocks_ || block == 0 || !pSourceFile.canShareBlocks() ||
         pSourceFile.markerBytes() != out_.markerBytes() ||
