@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,14 +26,14 @@ void require(bool condition) {
   }
 }
 
-// An accepted instruction names a file (without white space unless the
-// name was quoted, and never with a quote or a line end in it) and asks for
-// a range that starts and counts from 0 up.
-void checkInstruction(const tsa::EditInstruction& inst, bool quoted) {
-  require(!inst.sourceFileName.empty());
-  for (const char c : inst.sourceFileName) {
-    require(quoted ? c != '"' && c != '\n' : !isScanSpace(c));
-  }
+// An accepted instruction names a file and asks for a range that starts
+// and counts from 0 up. A name with white space in it was quoted, so it
+// holds no double quote.
+void checkInstruction(const tsa::EditInstruction& inst) {
+  const std::string& name = inst.sourceFileName;
+  require(!name.empty());
+  const bool blanks = std::any_of(name.begin(), name.end(), isScanSpace);
+  require(!blanks || name.find('"') == std::string::npos);
   require(inst.seekFr >= 0);
   require(inst.numFr >= 0);
 }
@@ -46,7 +47,8 @@ Walk walk(tsa::EditListReader& list, tsa::Console& console) {
   Walk result;
   tsa::EditInstruction inst;
   while ((result.last = list.next(inst, console)) == tsa::EditListReader::Next::Instruction) {
-    checkInstruction(inst, true);
+    checkInstruction(inst);
+    require(inst.sourceFileName.find('\n') == std::string::npos);  // lines end there
     result.instructions.push_back(inst);
   }
   return result;
@@ -102,8 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   tsa::EditInstruction inst;
   if (tsa::parseEditInstruction(text, inst) == tsa::LineKind::Instruction) {
-    const std::size_t first = text.find_first_not_of(" \t\n\v\f\r");
-    checkInstruction(inst, text[first] == '"');
+    checkInstruction(inst);
   }
   checkY4m(text);
 

@@ -76,7 +76,9 @@ bool FrameSource::open(const std::string& name, const FrameLayout& layout,
   if (!file_.file.isOpen()) {
     return false;
   }
-  stream_ = !file_.regularFile;
+  // A pipe has no position to move to; a disk or a device with one is
+  // read where its frames lie, as a file is.
+  stream_ = !file_.regularFile && positionOf(file_.file) < 0;
   if (pastPageCache && !stream_) {
     // Frames smaller than a block keep the page cache, as the output does.
     block_ = goPastPageCache(

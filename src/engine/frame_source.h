@@ -80,7 +80,7 @@ class FrameSource {
   [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }
 
   /// True when the source is a file whose blocks another file may share.
-  [[nodiscard]] bool canShareBlocks() const { return !stream_; }
+  [[nodiscard]] bool canShareBlocks() const { return file_.regularFile; }
 
   /// The source as the system knows it, for sharing its blocks.
   [[nodiscard]] const FileHandle& handle() const { return file_.file; }
@@ -129,7 +129,7 @@ class FrameSource {
   OpenResult file_;
   FrameLayout layout_;
   FrameFormat format_;
-  bool stream_ = false;         // a pipe or a device: read once, from its start
+  bool stream_ = false;         // a pipe: read once, from its start
   bool streamStarted_ = false;  // its first bytes are read
   bool y4mStream_ = false;
   std::int64_t toDrop_ = 0;  // frames of the stream before the first one asked for
