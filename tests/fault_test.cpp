@@ -48,11 +48,14 @@ const std::map<int, std::regex> lastMessage = {
 
 // One walk: an edit list, how a clean run of it ends and the frames it
 // leaves. Past the page cache every transfer must also be block-aligned.
+// With `size`, frames are an eighth of the default's, read several to a
+// write: eight of them make one default frame of `frames`.
 struct Walk {
   const char* name;
   std::string list;
   int cleanStatus;
   std::vector<std::pair<int, int>> frames;  // (source, frame), in output order
+  std::string size;                         // the --size of small frames, or none
 };
 
 void PrintTo(const Walk& walk, std::ostream* out) { *out << walk.name; }
@@ -90,13 +93,17 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
   }
   const std::string old = "an older test set";
   const std::string preload = "LD_PRELOAD=" + testing::faultLibrary();
+  const std::int64_t frameBytes = walk.size.empty() ? frameSize : frameSize / 8;
+  std::vector<std::string> args = {"list.txt", "out.yuv"};
+  if (!walk.size.empty()) {
+    args.insert(args.begin(), "--size=" + walk.size);
+  }
 
   std::map<std::string, long> calls;
   const auto runWith = [&](const std::string& fault) {
     testing::writeText(path("out.yuv"), old);
-    testing::ToolRun run =
-        testing::runTool(dir_, {"list.txt", "out.yuv"}, "y\n",
-                         {preload, "TSA_FAULT=" + fault, "TSA_FAULT_COUNTS=" + path("counts")});
+    testing::ToolRun run = testing::runTool(
+        dir_, args, "y\n", {preload, "TSA_FAULT=" + fault, "TSA_FAULT_COUNTS=" + path("counts")});
     calls.clear();
     std::ifstream countsFile(path("counts"));
     for (std::string call; countsFile >> call;) {
@@ -127,12 +134,13 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
         const auto message = lastMessage.find(run.status);
         ASSERT_NE(message, lastMessage.end()) << fault << " ended with status " << run.status;
         EXPECT_TRUE(std::regex_search(run.out, message->second)) << fault << " printed " << run.out;
-        EXPECT_TRUE(output == old || (output.size() % frameSize == 0 &&
+        EXPECT_TRUE(output == old || (output.size() % frameBytes == 0 &&
                                       frames.compare(0, output.size(), output) == 0))
             << fault << " left " << output.size() << " bytes";
         // A frame's line is printed once, and only once, the output holds it.
         const auto lines = std::count(run.out.begin(), run.out.end(), '\r');
-        EXPECT_EQ(lines, output == old ? 0 : static_cast<long>(output.size() / frameSize)) << fault;
+        EXPECT_EQ(lines, output == old ? 0 : static_cast<long>(output.size() / frameBytes))
+            << fault;
       }
     }
   }
@@ -144,22 +152,30 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Walk{"ThroughThePageCache",
                            "a.yuv 5 1\nb.yuv 0 2\na.yuv 1 1\n",
                            0,
-                           {{1, 5}, {2, 0}, {2, 1}, {1, 1}}},
+                           {{1, 5}, {2, 0}, {2, 1}, {1, 1}},
+                           ""},
                       // Eight frames from the start of a.yuv lie on the file system's
                       // blocks as they will in the output: they are shared where the
                       // file system can, else copied.
-                      Walk{
-                          "SharedBlocks",
-                          "a.yuv 0 8\nb.yuv 1 1\n",
-                          0,
-                          {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {2, 1}}},
+                      Walk{"SharedBlocks",
+                           "a.yuv 0 8\nb.yuv 1 1\n",
+                           0,
+                           {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {1, 7}, {2, 1}},
+                           ""},
+                      // A quarter as wide and half as high: five frames to a write.
+                      Walk{"SmallFramesBatched",
+                           "a.yuv 8 16\nb.yuv 8 8\n",
+                           0,
+                           {{1, 1}, {1, 2}, {2, 1}},
+                           std::to_string(frameWidth / 4) + "x" + std::to_string(frameHeight / 2)},
                       // So many frames asked for make a large output; a.yuv runs out
                       // after frame 7, so the run copies five frames and ends with 6.
                       Walk{"PastThePageCache",
                            "a.yuv 5 1\nb.yuv 0 2\na.yuv 6 " +
                                std::to_string(uncachedOutputBytes / frameSize) + "\n",
                            6,
-                           {{1, 5}, {2, 0}, {2, 1}, {1, 6}, {1, 7}}}),
+                           {{1, 5}, {2, 0}, {2, 1}, {1, 6}, {1, 7}},
+                           ""}),
     [](const ::testing::TestParamInfo<Walk>& walk) { return std::string(walk.param.name); });
 
 }  // namespace
