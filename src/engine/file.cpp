@@ -85,6 +85,17 @@ int OutputFile::shareFrom(const FileHandle& source, std::int64_t sourceOffset, s
   return error;
 }
 
+int OutputFile::unshareFrom(std::int64_t offset) {
+  int error = cutToLength(file_, offset);
+  if (error == 0) {
+    error = seekTo(file_, offset);
+  }
+  if (error == 0) {
+    position_ = offset;
+  }
+  return error;
+}
+
 std::size_t OutputFile::shareBlock() const {
   // Standard output may stand anywhere in its file, or append to it.
   return regularFile_ && origin_ == Origin::OpenedByTheRun ? tsa::shareBlock(file_) : 0;

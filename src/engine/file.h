@@ -203,6 +203,10 @@ class OutputFile {
   [[nodiscard]] int shareFrom(const FileHandle& source, std::int64_t sourceOffset,
                               std::int64_t offset, std::int64_t length);
 
+  /// Takes back the last share, whose range started at `offset`: the file
+  /// ends there again, and the next write goes there. 0, or the error.
+  [[nodiscard]] int unshareFrom(std::int64_t offset);
+
   /// The block shared ranges must start and end on in the file, or 0 where
   /// it shares none (a pipe, a device, standard output).
   [[nodiscard]] std::size_t shareBlock() const;

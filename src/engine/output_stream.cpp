@@ -116,10 +116,26 @@ int OutputStream::shareFrames(const FileHandle& source, std::int64_t sourceOffse
     return error;
   }
   carried_ = {};  // what was carried lies in the file before the shared blocks
+  sharedBytes_ = bytes;
+  sharedFrames_ = frames;
   streamEnd_ += bytes;
   inFile_ = streamEnd_;
   wholeEnd_ = streamEnd_;
   wholeFrames_ += frames;
+  return 0;
+}
+
+int OutputStream::unshareFrames() {
+  const std::int64_t start = streamEnd_ - sharedBytes_;
+  if (const int error = file_.unshareFrom(start); error != 0) {
+    return error;
+  }
+  streamEnd_ = start;
+  inFile_ = start;
+  wholeEnd_ = start;
+  wholeFrames_ -= sharedFrames_;
+  sharedBytes_ = 0;
+  sharedFrames_ = 0;
   return 0;
 }
 

@@ -96,6 +96,11 @@ class OutputStream {
   [[nodiscard]] int shareFrames(const FileHandle& source, std::int64_t sourceOffset,
                                 std::int64_t frames, std::int64_t unitBytes);
 
+  /// Takes back the frames of the last shareFrames, before anything else
+  /// was added: the file and the stream end where they did before it. 0, or
+  /// the error that left them shared.
+  [[nodiscard]] int unshareFrames();
+
   /// The frames the file holds whole, from the first on.
   [[nodiscard]] std::int64_t wholeFrames() const { return wholeFrames_; }
 
@@ -114,11 +119,13 @@ class OutputStream {
   OutputFile& file_;
   std::string header_;
   std::string marker_;
-  std::size_t block_ = 0;                   // past the page cache: the block writes align to
-  std::int64_t streamEnd_ = 0;              // bytes of the stream laid out so far
-  std::int64_t inFile_ = 0;                 // bytes of the stream the file holds
-  std::int64_t wholeEnd_ = 0;               // where the last unit the file holds whole ends
-  std::int64_t wholeFrames_ = 0;            // frames among those units
+  std::size_t block_ = 0;         // past the page cache: the block writes align to
+  std::int64_t streamEnd_ = 0;    // bytes of the stream laid out so far
+  std::int64_t inFile_ = 0;       // bytes of the stream the file holds
+  std::int64_t wholeEnd_ = 0;     // where the last unit the file holds whole ends
+  std::int64_t wholeFrames_ = 0;  // frames among those units
+  std::int64_t sharedBytes_ = 0;  // of the last shareFrames
+  std::int64_t sharedFrames_ = 0;
   std::span<const unsigned char> carried_;  // the end of the stream not yet written
   std::vector<Unit> units_;                 // units not yet whole, oldest first
 };

@@ -87,9 +87,12 @@ class FrameCopier {
     // Where the file system can, the middle of the splice shares the
     // source's blocks; the rest is copied.
     const SharedFrames shared = sharedFramesOf(pSourceFile, inst);
+    if (shared.count == 0) {
+      return copyFrames(pSourceFile, inst, 0, inst.numFr);
+    }
     ExitStatus status = copyFrames(pSourceFile, inst, 0, shared.first);
     auto rest = static_cast<std::int32_t>(shared.first);
-    if (status == ExitStatus::Success && shared.count > 0) {
+    if (status == ExitStatus::Success) {
       status = shareFrames(pSourceFile, inst, shared, rest);
     }
     if (status == ExitStatus::Success && rest < inst.numFr) {
@@ -199,12 +202,6 @@ class FrameCopier {
     if (stopRequested()) {
       return stopped();
     }
-    // Markers are copied with the pictures: they must be the output's own,
-    // and a broken one is reported by the copy.
-    if (!pSourceFile.markersAre(first, shared.count,
-                                y4m::frameMarker.substr(0, out_.markerBytes()))) {
-      return ExitStatus::Success;
-    }
     if (!settle()) {
       return ExitStatus::WriteOrMemoryError;
     }
@@ -216,6 +213,17 @@ class FrameCopier {
         return failedWrite(nullptr, error);
       }
       refusedSources_.push_back(inst.sourceFileName);
+      return ExitStatus::Success;
+    }
+    // Markers come with the pictures: they must be the output's own. They
+    // are read once the file system has shared, so that one which cannot
+    // share costs no reads; a broken one is taken back and reported by the
+    // copy.
+    if (!pSourceFile.markersAre(first, shared.count,
+                                y4m::frameMarker.substr(0, out_.markerBytes()))) {
+      if (const int undone = out_.unshareFrames(); undone != 0) {
+        return failedWrite(nullptr, undone);
+      }
       return ExitStatus::Success;
     }
     for (std::int64_t frameIndex = shared.first; frameIndex < shared.first + shared.count;
