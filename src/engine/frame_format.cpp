@@ -33,6 +33,19 @@ const ChromaRow& rowOf(Chroma chroma) {
   return chromaRows.front();
 }
 
+// The row one of whose names (`name`) starts `text`, with what follows
+// the name in `rest`; null where none does.
+const ChromaRow* rowNamedAtStart(std::string_view text, std::string_view ChromaRow::*name,
+                                 std::string_view& rest) {
+  for (const ChromaRow& row : chromaRows) {
+    if (text.starts_with(row.*name)) {
+      rest = text.substr((row.*name).size());
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
 // Reads whole decimal digits, at most 9 of them, into `value`.
 bool readDigits(std::string_view digits, std::int64_t& value) {
   if (digits.empty() || digits.size() > 9) {
@@ -98,23 +111,21 @@ std::string pixelFormatName(const SampleFormat& samples) {
 }
 
 std::optional<SampleFormat> parsePixelFormat(std::string_view name) {
-  for (const ChromaRow& row : chromaRows) {
-    if (!name.starts_with(row.pixelName)) {
-      continue;
-    }
-    std::string_view depth = name.substr(row.pixelName.size());
-    if (depth.empty()) {
-      return SampleFormat{row.chroma, 8};
-    }
-    if (!depth.ends_with("le")) {
-      return std::nullopt;  // big-endian forms and other names
-    }
-    depth.remove_suffix(2);
-    const std::optional<int> bits = readHighDepth(depth);
-    if (bits && ffmpegHasDepth(row.chroma, *bits)) {
-      return SampleFormat{row.chroma, *bits};
-    }
+  std::string_view depth;
+  const ChromaRow* row = rowNamedAtStart(name, &ChromaRow::pixelName, depth);
+  if (row == nullptr) {
     return std::nullopt;
+  }
+  if (depth.empty()) {
+    return SampleFormat{row->chroma, 8};
+  }
+  if (!depth.ends_with("le")) {
+    return std::nullopt;  // big-endian forms and other names
+  }
+  depth.remove_suffix(2);
+  const std::optional<int> bits = readHighDepth(depth);
+  if (bits && ffmpegHasDepth(row->chroma, *bits)) {
+    return SampleFormat{row->chroma, *bits};
   }
   return std::nullopt;
 }
@@ -132,25 +143,21 @@ std::optional<SampleFormat> parseY4mColourSpace(std::string_view value) {
       return SampleFormat{Chroma::Yuv420, 8};
     }
   }
-  for (const ChromaRow& row : chromaRows) {
-    if (!value.starts_with(row.y4mName)) {
-      continue;
-    }
-    std::string_view depth = value.substr(row.y4mName.size());
-    if (depth.empty()) {
-      return SampleFormat{row.chroma, 8};
-    }
-    // 420p10, but mono10.
-    if (row.hasChroma) {
-      if (!depth.starts_with('p')) {
-        return std::nullopt;
-      }
-      depth.remove_prefix(1);
-    }
-    if (const std::optional<int> bits = readHighDepth(depth)) {
-      return SampleFormat{row.chroma, *bits};
-    }
+  std::string_view depth;
+  const ChromaRow* row = rowNamedAtStart(value, &ChromaRow::y4mName, depth);
+  if (row == nullptr) {
     return std::nullopt;
+  }
+  if (depth.empty()) {
+    return SampleFormat{row->chroma, 8};
+  }
+  // 420p10, but mono10.
+  if (row->hasChroma && !depth.starts_with('p')) {
+    return std::nullopt;
+  }
+  depth.remove_prefix(row->hasChroma ? 1 : 0);
+  if (const std::optional<int> bits = readHighDepth(depth)) {
+    return SampleFormat{row->chroma, *bits};
   }
   return std::nullopt;
 }
