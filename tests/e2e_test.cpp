@@ -86,33 +86,13 @@ TEST_F(EndToEnd, WrongArgumentCountShowsUsageAndTouchesNothing) {
   EXPECT_FALSE(std::filesystem::exists(path("out.yuv")));
 }
 
-// `text` (UTF-8) as UTF-16 with its byte-order mark.
-std::string utf16(const std::string& text, bool bigEndian) {
-  std::u32string characters;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    characters += c;
-    i += length;
-  }
+// `text` as UTF-16 bytes of either byte order, behind its byte-order mark.
+std::string utf16(std::u16string_view text, bool bigEndian) {
   std::string bytes;
-  const auto unit = [&](char32_t u) {
-    const char high = static_cast<char>(u >> 8);
-    const char low = static_cast<char>(u & 0xFF);
+  for (const char16_t unit : u"\uFEFF" + std::u16string(text)) {
+    const auto high = static_cast<char>(unit >> 8);
+    const auto low = static_cast<char>(unit & 0xFF);
     bytes += bigEndian ? std::string{high, low} : std::string{low, high};
-  };
-  unit(0xFEFF);
-  for (const char32_t c : characters) {
-    if (c >= 0x10000) {
-      unit(0xD800 + ((c - 0x10000) >> 10));
-      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      unit(c);
-    }
   }
   return bytes;
 }
@@ -124,7 +104,8 @@ TEST_F(EndToEnd, AssemblesSplicesInListOrder) {
       "# class B, three splices\n\"a.yuv\" 5 2\r\n  # b next\nb.yuv 0 3\na.yuv 1 1\n";
   for (const std::string& list :
        {std::string("a.yuv 5 2\r\n  \nb.yuv 0 3\na.yuv 1 1\n\n\n"), "\xEF\xBB\xBF" + annotated,
-        utf16(annotated, false), utf16(annotated, true)}) {
+        utf16(std::u16string(annotated.begin(), annotated.end()), false),
+        utf16(std::u16string(annotated.begin(), annotated.end()), true)}) {
     writeText(path("list.txt"), list);
     std::filesystem::remove(path("out.yuv"));
     expectSuccess(run({"list.txt", "out.yuv"}), banner + listOutput);
@@ -256,7 +237,8 @@ TEST_F(EndToEnd, NamesInAnyScriptAndOfAnyLengthWork) {
   std::filesystem::create_directory(testing::fsPath(path("Test Media")));
   writeSource(path(spaced), 9, 2);
   for (const bool bigEndian : {false, true}) {
-    writeText(path("list.txt"), utf16("\"" + spaced + "\" 1 1\n", bigEndian));
+    writeText(path("list.txt"),
+              utf16(u"\"Test Media\\Ana L\u00F6\U0001F3AC.yuv\" 1 1\n", bigEndian));
     std::filesystem::remove(path("out.yuv"));
     expectSuccess(run({"list.txt", "out.yuv"}),
                   banner + progressLine("  0", spaced, " 100") + closingLine(spaced));
@@ -280,9 +262,9 @@ TEST_F(EndToEnd, AMalformedListWritesNothing) {
        "5: expected <source file> <first frame> <frame count>"},
       {"a.yuv 0 1\n\"b.yuv 0 1\n", "2: a quoted name has no closing quote"},
       // An unpaired surrogate on line 2; an odd byte count at the end.
-      {utf16("a.yuv 0 1\nb.yuv 0 1\n", false).insert(26, std::string("\x00\xD8", 2)),
+      {utf16(u"a.yuv 0 1\nb.yuv 0 1\n", false).insert(26, std::string("\x00\xD8", 2)),
        "2: the list is not valid UTF-16 text"},
-      {utf16("a.yuv 0 1\n", true) + "x", "2: the list is not valid UTF-16 text"},
+      {utf16(u"a.yuv 0 1\n", true) + "x", "2: the list is not valid UTF-16 text"},
   };
   for (const auto& [list, reason] : lists) {
     writeText(path("list.txt"), list);
@@ -451,8 +433,8 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
 // messages then to standard error), and the options scripts use.
 TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
   writeText(path("list.txt"), listText);
-  const std::string y4mHeader = "YUV4MPEG2 W" + std::to_string(frameWidth) + " H" +
-                                std::to_string(frameHeight) + " F25:1 Ip A1:1 C420jpeg\n";
+  const std::string y4mHeader =
+      "YUV4MPEG2 " + testing::defaultY4mSize + " F25:1 Ip A1:1 C420jpeg\n";
   const std::string old = "an older test set";
   struct Case {
     std::vector<std::string> args;
@@ -589,14 +571,12 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
 // usage with the problem (1) before the output is looked at, or the file
 // and both formats (9) before any frame is copied.
 TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
-  const std::string size = std::to_string(frameWidth) + "x" + std::to_string(frameHeight);
+  const std::string& fullHd = testing::defaultFormatName;
   writeText(path("list.txt"), "a.yuv 0 1\n");
   writeY4mSource(path("cif.y4m"), "YUV4MPEG2 W352 H288 C420mpeg2\n", 3, 0);
   writeY4mSource(path("cif10.y4m"), "YUV4MPEG2 W352 H288 C420p10\n", 3, 0);
   writeY4mSource(path("alpha.y4m"), "YUV4MPEG2 W352 H288 C444alpha\n", 3, 0);
-  writeY4mSource(
-      path("full.y4m"),
-      "YUV4MPEG2 W" + std::to_string(frameWidth) + " H" + std::to_string(frameHeight) + "\n", 3, 0);
+  writeY4mSource(path("full.y4m"), "YUV4MPEG2 " + testing::defaultY4mSize + "\n", 3, 0);
   const std::string precious = "an older test set";
   struct Case {
     std::vector<std::string> args;
@@ -607,7 +587,6 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
       "\": expected yuv420p, yuv422p, yuv444p, yuv411p, gray or a 9- to 16-bit little-endian "
       "form such as yuv420p10le\n";
   const std::string badSize = "\": expected WIDTHxHEIGHT, such as 1920x1080\n";
-  const std::string fullHd = size + " yuv420p";
   const Case cases[] = {
       {{"--size=0x10", "list.txt", "out.yuv"}, 1, usage + "Error: bad frame size \"0x10" + badSize},
       {{"list.txt", "--size", "720p", "out.yuv"},
@@ -649,8 +628,7 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
        banner + "Input file \"alpha.y4m\" is 352x288 444alpha, not " + fullHd + ". Aborting.\n"},
       {{"--pix-fmt=yuv420p10le", "full.list", "out.yuv"},
        9,
-       banner + "Input file \"full.y4m\" is " + fullHd + ", not " + size +
-           " yuv420p10le. Aborting.\n"},
+       banner + "Input file \"full.y4m\" is " + fullHd + ", not " + fullHd + "10le. Aborting.\n"},
   };
   writeText(path("cif.y4m.list"), "cif.y4m 0 1\ncif10.y4m 0 1\n");
   writeText(path("raw-beside.list"), "a.yuv 0 1\ncif.y4m 0 1\n");
@@ -675,9 +653,7 @@ TEST_F(EndToEnd, HelpShowsTheOptionsAndTheDefaultFormat) {
        {"--size=WxH", "--pix-fmt=NAME", "--y4m", "--yes", "--reflink=never", "--version"}) {
     EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option;
   }
-  EXPECT_NE(
-      run.out.find(std::to_string(frameWidth) + "x" + std::to_string(frameHeight) + " yuv420p"),
-      std::string::npos);
+  EXPECT_NE(run.out.find(testing::defaultFormatName), std::string::npos);
   // Only two dashes make an option: "-x" is a name.
   writeSource(path("-x"), 3, 1);
   writeText(path("-l"), "-x 0 1\n");

@@ -297,10 +297,8 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
 // before the first one asked for, and keeps whole frames whatever happens.
 TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
   testing::writeSource(path("a.yuv"), 1, 1);
-  const std::string width = std::to_string(frameWidth);
-  const std::string height = std::to_string(frameHeight);
-  const std::string size = std::string("W").append(width).append(" H").append(height);
-  const std::string fullHd = std::string(width).append("x").append(height).append(" yuv420p");
+  const std::string& size = testing::defaultY4mSize;
+  const std::string& fullHd = testing::defaultFormatName;
   struct Case {
     int openAfterMs;        // the writer opens the pipe this long after the run starts (-1: never)
     int firstFrameAfterMs;  // and sends its first frame this long after that

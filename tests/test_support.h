@@ -53,6 +53,14 @@ void writeText(const std::string& path, const std::string& text);
 /// The whole content of `path`.
 [[nodiscard]] std::string readFile(const std::string& path);
 
+/// The default format as messages name it ("1920x1080 yuv420p"), and its
+/// size as a Y4M header gives it ("W1920 H1080").
+inline const std::string defaultFormatName = defaultFrameFormat.describe();
+inline const std::string defaultY4mSize = std::string("W")
+                                              .append(std::to_string(frameWidth))
+                                              .append(" H")
+                                              .append(std::to_string(frameHeight));
+
 /// A run of frames as the output should hold it.
 struct Splice {
   int sourceId;
