@@ -53,13 +53,12 @@ Transfer OutputFile::write(std::span<const unsigned char> bytes) {
 }
 
 Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes) {
-  if (directBlock_ == 0) {
-    return write(bytes);
-  }
   // As dd does with a last partial block: the flag is cleared for this one
-  // write, which may start and end anywhere.
+  // write, which may start and end anywhere. A file that has left direct
+  // transfers still moves back: the next write takes these bytes again.
+  const bool direct = directBlock_ != 0;
   const std::int64_t start = position_;
-  Transfer written{0, movePastPageCache(file_, false) ? 0 : EINVAL};
+  Transfer written{0, !direct || movePastPageCache(file_, false) ? 0 : EINVAL};
   if (written.error == 0) {
     written = write(bytes);
   }
@@ -67,7 +66,7 @@ Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes)
     written.error = seekTo(file_, start);
     position_ = written.error == 0 ? start : position_;
   }
-  if (written.error == 0 && !movePastPageCache(file_, true)) {
+  if (written.error == 0 && direct && !movePastPageCache(file_, true)) {
     directBlock_ = 0;  // the rest goes through the page cache, as it can
   }
   return written;
