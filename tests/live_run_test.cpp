@@ -36,15 +36,15 @@ std::string onScreen(const std::string& text) {
   return screen;
 }
 
-// The built tool on a pseudo-terminal, with `extraFd` handed to it as
-// descriptor 9.
+// The built tool on a pseudo-terminal, with `extraFd` (unless -1) handed to
+// it as descriptor 9.
 class TerminalRun {
  public:
-  TerminalRun(const std::string& workDir, const std::vector<std::string>& args, int extraFd) {
+  TerminalRun(const std::string& workDir, const std::vector<std::string>& args, int extraFd = -1) {
     const std::vector<const char*> argv = testing::toolArgv(args);
     pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid_ == 0) {
-      if (::chdir(workDir.c_str()) != 0 || ::dup2(extraFd, 9) != 9) {
+      if (::chdir(workDir.c_str()) != 0 || (extraFd >= 0 && ::dup2(extraFd, 9) != 9)) {
         ::_exit(127);
       }
       ::close_range(10, ~0U, 0);
@@ -161,6 +161,40 @@ TEST_F(LiveRun, ATerminalSeesTheQuestionBeforeAnswerAndProgressAsItHappens) {
                 progressLine("  0", "a.yuv", "  33") + progressLine(" 33", "a.yuv", "  67") +
                 progressLine(" 67", "a.yuv", " 100") + onScreen(closingLine("a.yuv")) +
                 onScreen("Done! (elapsed time 0 seconds)\n"));
+}
+
+// A run held at its first progress line (a terminal stopped with Ctrl-S)
+// while the next splice's source goes away: that source is opened only once
+// the frames before it are out and their lines printed, so the run misses
+// it, as a plain read-write-print loop does. Small frames go several to a
+// write, and wait for nothing else either.
+TEST_F(LiveRun, TheNextSourceIsOpenedOnlyOnceTheFramesBeforeAreOut) {
+  testing::writeSource(path("a.yuv"), 1, 2);
+  testing::writeText(path("list.txt"), "a.yuv 0 2\nb.yuv 0 1\n");
+  const FrameFormat small{frameWidth / 4, frameHeight / 2, {}};
+  for (const FrameFormat& format : {defaultFrameFormat, small}) {
+    testing::writeSource(path("b.yuv"), 2, 1);
+    testing::writeText(path("out.yuv"), "an older test set");
+    const std::string size = std::to_string(format.width) + "x" + std::to_string(format.height);
+    TerminalRun run(dir_, {"--size=" + size, "list.txt", "out.yuv"});
+    ASSERT_TRUE(run.waitFor("Overwrite? (y/n)?")) << run.screen();
+    run.type("\x13y\n");  // Ctrl-S holds every print from here on
+    const auto frame = static_cast<std::uintmax_t>(format.frameBytes());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::filesystem::file_size(path("out.yuv")) < frame &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::filesystem::remove(path("b.yuv"));
+    run.type("\x11");  // Ctrl-Q
+    EXPECT_EQ(run.finish(), 5) << size;
+    EXPECT_TRUE(run.screen().ends_with(
+        onScreen(closingLine("a.yuv") + "Input file \"b.yuv\" disappeared?\n")))
+        << run.screen();
+    EXPECT_TRUE(testing::readFile(path("out.yuv")) ==
+                testing::readFile(path("a.yuv")).substr(0, 2 * frame))
+        << size;
+  }
 }
 
 // True once some run holds `path` for writing.
@@ -338,6 +372,14 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
         return;
       }
       std::this_thread::sleep_until(started + std::chrono::milliseconds(c.openAfterMs));
+      // While the run waits for the pipe, the frames before it are out.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (c.openAfterMs > 0 && testing::readFile(path("out.yuv")) != frameBytes(1, 0) &&
+             std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      EXPECT_TRUE(c.openAfterMs == 0 || testing::readFile(path("out.yuv")) == frameBytes(1, 0))
+          << where;
       const int fd = ::open(path("live.fifo").c_str(), O_WRONLY | O_CLOEXEC);
       std::this_thread::sleep_for(std::chrono::milliseconds(c.firstFrameAfterMs));
       std::string stream = c.y4mHeader;
@@ -378,6 +420,7 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -411,10 +454,13 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
       ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
                          1 << 20, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  std::thread writer([pipe] {
+  std::uintmax_t outputWhileWaiting = 0;
+  std::thread writer([&] {
     if (::ConnectNamedPipe(pipe, nullptr) == 0 && ::GetLastError() != ERROR_PIPE_CONNECTED) {
       return;
     }
+    // The frames before the pipe are out before the run connects to it.
+    outputWhileWaiting = std::filesystem::file_size(tsa::testing::fsPath(path("out.yuv")));
     ::Sleep(300);  // a decoder that needs a moment before its first frame
     const std::string frames = frameBytes(5, 0) + frameBytes(5, 1) + frameBytes(5, 2);
     for (std::size_t sent = 0; sent < frames.size();) {
@@ -438,6 +484,7 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
   writer.join();
   ::CloseHandle(pipe);
   EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(outputWhileWaiting, static_cast<std::uintmax_t>(tsa::frameSize));
   EXPECT_TRUE(tsa::testing::readFile(path("out.yuv")) ==
               frameBytes(1, 0) + frameBytes(5, 1) + frameBytes(5, 2));
 }

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "engine/block_sharing.h"
 #include "engine/frame_buffer.h"
-#include "engine/output_stream.h"
 #include "test_support.h"
 
 namespace tsa {

@@ -75,6 +75,11 @@ class FrameSource {
     return static_cast<std::size_t>(layout_.markerBytes);
   }
 
+  /// The bytes of each picture.
+  [[nodiscard]] std::size_t pictureBytes() const {
+    return static_cast<std::size_t>(layout_.pictureBytes);
+  }
+
   /// True when no read waits for someone else to write (a file on a disk,
   /// not a pipe): frames may then be read ahead of their writes.
   [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }

@@ -2,26 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 
 #include "engine/frame_buffer.h"
 
 namespace tsa {
-
-SharedFrames framesToShare(std::int64_t sourceStart, std::int64_t outputStart,
-                           std::int64_t unitBytes, std::int64_t frames, std::int64_t block) {
-  if (block <= 0 || unitBytes <= 0 || frames <= 0 || (sourceStart - outputStart) % block != 0) {
-    return {};
-  }
-  // Frame boundaries fall on a block once every `period` frames.
-  const std::int64_t period = block / std::gcd(unitBytes, block);
-  for (std::int64_t first = 0; first < std::min(period, frames); ++first) {
-    if ((outputStart + first * unitBytes) % block == 0) {
-      return {first, (frames - first) / period * period};
-    }
-  }
-  return {};
-}
 
 OutputStream::OutputStream(OutputFile& file, std::string header, std::string frameMarker,
                            std::size_t maxPendingFrames)

@@ -13,23 +13,6 @@
 
 namespace tsa {
 
-/// Which frames of a splice may share blocks with their source instead of
-/// being copied: `count` frames from `first` on, counted in the splice.
-struct SharedFrames {
-  std::int64_t first = 0;
-  std::int64_t count = 0;
-};
-
-/// Decides, for a splice of `frames` frames of `unitBytes` each (marker and
-/// picture) that starts at `sourceStart` in its source and `outputStart` in
-/// the output, which frames can share blocks: only whole frames, whose
-/// bytes start and end on `block` in both files. That needs the two starts
-/// to lie at one offset within a block; the frames before the first shared
-/// one and after the last are copied.
-[[nodiscard]] SharedFrames framesToShare(std::int64_t sourceStart, std::int64_t outputStart,
-                                         std::int64_t unitBytes, std::int64_t frames,
-                                         std::int64_t block);
-
 /// Writes units in order and knows, after every write, which of them the
 /// file holds whole. Past the page cache every write starts and ends on the
 /// file system's block, in the file and in memory: the end of a unit that

@@ -1,5 +1,5 @@
 // The copy pass: frame runs from the sources to the output, with a live
-// progress line.
+// progress line, walked as a plain loop of reads, writes and prints.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "engine/edit_list.h"
 #include "engine/file.h"
 #include "engine/frame_source.h"
+#include "engine/progress_lines.h"
 
 namespace tsa {
 
@@ -18,18 +19,6 @@ namespace tsa {
 /// test set will not stay in memory anyway, and the copy then costs the
 /// processor next to nothing and leaves the machine's cached data alone.
 inline constexpr std::int64_t uncachedOutputBytes = std::int64_t{2} << 30;
-
-/// Prints the progress line after a frame: the splice percentage (frames of
-/// the splice done before this one, over `numFr`), the source name and the
-/// whole-run percentage (frames written so far, this one included, over
-/// `totalFrames`). The line ends in a carriage return, so the next print
-/// overwrites it.
-void printProgressLine(Console& console, std::int64_t frameIndex, std::int64_t numFr,
-                       const char* sourceFileName, std::int64_t framesWritten,
-                       std::int64_t totalFrames);
-
-/// Prints the line that closes a splice, over its last progress line.
-void printClosingLine(Console& console, const char* sourceFileName);
 
 /// What the copy pass needs to know besides the list.
 struct CopyPlan {
@@ -42,14 +31,15 @@ struct CopyPlan {
 };
 
 /// Copies, for every instruction of the list (read again from its first
-/// line), `numFr` whole frames from frame `seekFr` of the source to the end of
-/// `pOutFile`, through `frameBuf` (frameBufBytes(plan.format), see
-/// frame_buffer.h). A Y4M
-/// output starts with a stream header (F, I, A and C from the first Y4M
-/// source) and has a marker before every frame. Prints a progress line per
-/// frame once the output holds the whole frame, and a closing line per
-/// splice. Returns Success, or after printing the reason: SourceDisappeared
-/// (5), SourceTooShort (6: also a Y4M frame without its marker),
+/// line), `numFr` whole frames from frame `seekFr` of the source to the end
+/// of `pOutFile`, through `frameBuf` (frameBufBytes(plan.format), see
+/// frame_buffer.h). A Y4M output starts with a stream header (F, I, A and C
+/// from the first Y4M source) and has a marker before every frame. Prints a
+/// progress line per frame once the output holds the whole frame, and a
+/// closing line per splice; a splice's source is opened only once every
+/// frame before it is in the output and its lines are printed. Returns
+/// Success, or after printing the reason: SourceDisappeared (5),
+/// SourceTooShort (6: also a Y4M frame without its marker),
 /// WriteOrMemoryError (7). A stop signal (see stop.h) ends the pass between
 /// two frames with Interrupted, after a line that says how many frames the
 /// output keeps. After a failure or a stop the output holds exactly the
