@@ -2,20 +2,26 @@
 # Times testset-assembler against the copies people script by hand (dd with
 # a frame-sized block, a plain cat, ffmpeg when installed) on the same
 # splices, checks that every output is byte-identical first, and reports
-# medians, their ratios and the tool's peak memory.
+# medians, their ratios and the tool's peak memory. Every way is timed twice
+# a round: writing a new output, then replacing that output (the tool with
+# --yes; dd as a script does it, the first dd cutting the file and the rest
+# appending; cat and ffmpeg through the shell's > and -y).
 #
 #   bench/compare.sh [--smoke] [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
 #   bench/compare.sh --scale [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
 #
 # --scale runs the large-test-set regime instead (bench/scale.sh: 8.4 GB
-# out of sources evicted from the page cache; about 22 GB of scratch).
+# out of sources evicted from the page cache; about 32 GB of scratch).
 # --candidate adds a second build of the tool (stdout to a file) to every
-# round, to measure a change against the current tool in the same run.
+# round, on every list, to measure a change against the current tool in the
+# same run.
 # SCRATCH_DIR gets two 200-frame sources of random bytes (1.2 GB) and the
 # outputs (about 1.15 GB each); --smoke shrinks everything to prove the
 # script works in seconds. The CIF ways copy small frames (352x288
 # yuv420p, 11,400 of them out of two 3,000-frame sources, 1.7 GB) with the
-# tool given --size and with dd given the frame's size as its block.
+# tool given --size and with dd given the frame's size as its block. The
+# single ways copy 1,000 splices of one 1080p frame each, taken from the
+# two 200-frame sources in turn (3.1 GB, written past the page cache).
 set -euo pipefail
 
 if [ "${1:-}" = --scale ]; then
@@ -40,11 +46,13 @@ if [ "$smoke" = 1 ]; then
   splices=("A.yuv 1 15" "B.yuv 0 12" "A.yuv 10 10")
   cifSourceFrames=30
   cifSplices=("C.yuv 0 30" "D.yuv 5 20")
+  singleSplices=10
 else
   sourceFrames=200
   splices=("A.yuv 10 150" "B.yuv 0 120" "A.yuv 100 100")
   cifSourceFrames=3000
   cifSplices=("C.yuv 0 3000" "D.yuv 0 3000" "C.yuv 500 2500" "D.yuv 100 2900")
+  singleSplices=1000
 fi
 # Makes $1 of $2 random bytes, unless it is there already.
 make_source() {
@@ -56,6 +64,9 @@ for name in A B; do make_source "$name.yuv" $((sourceFrames * frame)); done
 for name in C D; do make_source "$name.yuv" $((cifSourceFrames * cifFrame)); done
 printf '%s\n' "${splices[@]}" >list.txt
 printf '%s\n' "${cifSplices[@]}" >list-cif.txt
+for ((i = 0; i < singleSplices; i++)); do
+  printf '%s.yuv %d 1\n' "$( ((i % 2)) && echo B || echo A)" $((i * 37 % sourceFrames))
+done >list-single.txt
 for i in $(seq 10); do cat list.txt; done >list10.txt
 outFrames=0
 for line in "${splices[@]}"; do
@@ -63,22 +74,31 @@ for line in "${splices[@]}"; do
   outFrames=$((outFrames + count))
 done
 
-# One command per way of making the output $1.
-run_tool_file() { "$tool" list.txt "$1" </dev/null >tool-stdout.txt; }
-run_candidate() { "$candidate" list.txt "$1" </dev/null >tool-stdout.txt; }
+# One command per way of making the output $1, new or replaced: the tool
+# is told to replace without asking.
+run_tool_file() { "$tool" --yes list.txt "$1" </dev/null >tool-stdout.txt; }
+run_candidate() { "$candidate" --yes list.txt "$1" </dev/null >tool-stdout.txt; }
 # On a terminal every progress line is flushed as it is printed. script(1)
 # provides the terminal and costs about 20 ms to start, so the terminal run
 # is compared with the same wrapper sending the tool's output to a file.
-run_tool_pty() { script -qfec "'$tool' list.txt '$1'" /dev/null </dev/null >/dev/null; }
+run_tool_pty() { script -qfec "'$tool' --yes list.txt '$1'" /dev/null </dev/null >/dev/null; }
 run_tool_pty_file() {
-  script -qfec "'$tool' list.txt '$1' >tool-stdout.txt" /dev/null </dev/null >/dev/null
+  script -qfec "'$tool' --yes list.txt '$1' >tool-stdout.txt" /dev/null </dev/null >/dev/null
 }
-run_tool_cif() { "$tool" --size=352x288 list-cif.txt "$1" </dev/null >tool-stdout.txt; }
-# dd over list $2 with blocks of $3 bytes.
+run_tool_cif() { "$tool" --yes --size=352x288 list-cif.txt "$1" </dev/null >tool-stdout.txt; }
+run_candidate_cif() {
+  "$candidate" --yes --size=352x288 list-cif.txt "$1" </dev/null >tool-stdout.txt
+}
+run_tool_single() { "$tool" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
+run_candidate_single() { "$candidate" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
+# dd over list $2 with blocks of $3 bytes, one per splice, as a script
+# writes it: the first dd cuts the output, the others append to it.
 dd_list() {
+  local append=()
   while read -r name first count; do
-    dd if="$name" bs="$3" skip="$first" count="$count" status=none
-  done <"$2" >"$1"
+    dd if="$name" of="$1" bs="$3" skip="$first" count="$count" "${append[@]}" status=none
+    append=(oflag=append conv=notrunc)
+  done <"$2"
 }
 run_dd() { dd_list "$1" list.txt "$frame"; }
 run_dd_cif() { dd_list "$1" list-cif.txt "$cifFrame"; }
@@ -95,58 +115,82 @@ run_ffmpeg() {
     -map "[out]" -f rawvideo -pix_fmt yuv420p "$1"
 }
 
-ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif)
+ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif tool_single)
 command -v ffmpeg >/dev/null && ways+=(ffmpeg)
-[ -n "$candidate" ] && ways+=(candidate)
+[ -n "$candidate" ] && ways+=(candidate candidate_cif candidate_single)
 
-# The floor copies a file of exactly the output's bytes.
+# The floor copies a file of exactly the output's bytes; the single list's
+# output is checked against dd's stream instead of a third large file.
 run_dd floor.yuv
 run_dd_cif floor-cif.yuv
+expected_single() {
+  while read -r name first count; do
+    dd if="$name" bs="$frame" skip="$first" count="$count" status=none
+  done <list-single.txt
+}
 for way in "${ways[@]}"; do
   rm -f "out-$way.yuv"
   "run_$way" "out-$way.yuv"
-  floor=floor.yuv
-  [[ $way == *cif ]] && floor=floor-cif.yuv
-  cmp "out-$way.yuv" "$floor" || { echo "$way made a different file" >&2; exit 1; }
+  "run_$way" "out-$way.yuv"  # over the first one
+  case $way in
+    *cif) cmp "out-$way.yuv" floor-cif.yuv ;;
+    *single) cmp "out-$way.yuv" <(expected_single) ;;
+    *) cmp "out-$way.yuv" floor.yuv ;;
+  esac || { echo "$way made a different file" >&2; exit 1; }
   rm -f "out-$way.yuv"
 done
-echo "All outputs identical: $outFrames frames, $((outFrames * frame)) bytes."
+echo "All outputs identical, new and replaced: $outFrames frames, $((outFrames * frame)) bytes."
 
 # Timed rounds, after the check above served as the warm-up. The order of
-# the ways flips every round so that none always runs after the same one.
+# the ways flips every round so that none always runs after the same one;
+# each way makes a new output, then replaces it.
 declare -A times
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.4f", b - a}'; }
 for ((round = 0; round < runs; round++)); do
   round_order "$round"
   for way in "${order[@]}"; do
     rm -f "out-$way.yuv"
-    sync
-    start=$EPOCHREALTIME
-    "run_$way" "out-$way.yuv"
-    end=$EPOCHREALTIME
-    times[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') "
+    for column in new replace; do
+      sync
+      start=$EPOCHREALTIME
+      "run_$way" "out-$way.yuv"
+      times[$way.$column]+="$(seconds_since "$start") "
+    done
     rm -f "out-$way.yuv"
   done
 done
 
 declare -A med
 [ "$smoke" = 1 ] && printf '\nSmoke run: tiny sources, one round; the figures below mean nothing.\n'
-printf '\n%-13s %8s   (%d runs; all times in seconds)\n' way median "$runs"
+printf '\n%-17s %8s %8s   (%d rounds, medians in seconds; each round new, then replace)\n' \
+  way new replace "$runs"
 for way in "${ways[@]}"; do
-  med[$way]=$(median "${times[$way]}")
-  printf '%-13s %8.3f   %s\n' "$way" "${med[$way]}" "${times[$way]}"
+  for column in new replace; do med[$way.$column]=$(median "${times[$way.$column]}"); done
+  printf '%-17s %8.3f %8.3f\n' "$way" "${med[$way.new]}" "${med[$way.replace]}"
 done
-ratio() { awk -v a="${med[$1]}" -v b="${med[$2]}" 'BEGIN {printf "%.3f", a / b}'; }
+# The ratio of two ways' medians in both columns.
+ratio() {
+  awk -v a="${med[$1.new]}" -v b="${med[$2.new]}" -v c="${med[$1.replace]}" \
+    -v d="${med[$2.replace]}" 'BEGIN {printf "%.3f %8.3f", a / b, c / d}'
+}
 echo
-echo "tool (stdout to a file) / dd      $(ratio tool_file dd)   target <= 0.80"
-echo "tool (stdout to a file) / cat     $(ratio tool_file cat)   target <= 1.10"
-echo "tool / dd, CIF frames             $(ratio tool_cif dd_cif)   target <= 0.80"
-echo "tool on a terminal / tool to file $(ratio tool_pty tool_pty_file)   target <= 1.03 (both under script)"
-if [ -n "${med[ffmpeg]:-}" ]; then
-  echo "tool (stdout to a file) / ffmpeg  $(ratio tool_file ffmpeg)"
+printf '%-34s %5s %8s\n' "" new replace
+echo "tool (stdout to a file) / dd       $(ratio tool_file dd)   target <= 0.80"
+echo "tool (stdout to a file) / cat      $(ratio tool_file cat)   target <= 1.10"
+echo "tool / dd, CIF frames              $(ratio tool_cif dd_cif)   target <= 0.80"
+echo "tool on a terminal / tool to file  $(ratio tool_pty tool_pty_file)   target <= 1.03 (both under script)"
+if [ -n "${med[ffmpeg.new]:-}" ]; then
+  echo "tool (stdout to a file) / ffmpeg   $(ratio tool_file ffmpeg)"
 fi
 if [ -n "$candidate" ]; then
-  echo "candidate / tool (both to a file) $(ratio candidate tool_file)"
+  echo "candidate / tool                   $(ratio candidate tool_file)"
+  echo "candidate / tool, CIF frames       $(ratio candidate_cif tool_cif)"
+  echo "candidate / tool, one-frame splices $(ratio candidate_single tool_single)"
 fi
+for way in tool_single ${candidate:+candidate_single}; do
+  awk -v n="${med[$way.new]}" -v r="${med[$way.replace]}" -v k="$singleSplices" -v w="$way" \
+    'BEGIN {printf "%s: %.2f ms a one-frame splice new, %.2f ms replacing\n", w, 1000 * n / k, 1000 * r / k}'
+done
 
 peak() {
   rm -f out-rss.yuv
