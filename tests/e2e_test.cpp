@@ -150,16 +150,22 @@ TEST_F(EndToEnd, AMissingOrUnreadableEditListEndsBeforeTheOutputIsTouched) {
 
 TEST_F(EndToEnd, AnExistingOutputIsKeptUnlessTheAnswerIsYes) {
   writeText(path("list.txt"), listText);
-  const std::string precious(5000000, 'p');
+  // Larger than the new set, and with a second name.
+  const std::string precious(static_cast<std::size_t>(7 * frameSize + 5), 'p');
   writeText(path("out.yuv"), precious);
+  std::filesystem::create_hard_link(path("out.yuv"), path("link.yuv"));
+  const std::optional<FileIdentity> identity = identityOf(path("out.yuv"));
   for (const std::string answer : {"n\n", "N\n", "\n", "", " y\n", "no, y\n"}) {
     expectFailure(run({"list.txt", "out.yuv"}, answer), 10, banner + question("out.yuv"));
     EXPECT_TRUE(readFile(path("out.yuv")) == precious) << "after answer \"" << answer << "\"";
   }
+  // The file is replaced in place: the same file under both names.
   for (const std::string answer : {"y\n", "Yes please\n", "Y", "y\r\n"}) {
     writeText(path("out.yuv"), precious);
     expectSuccess(run({"list.txt", "out.yuv"}, answer), banner + question("out.yuv") + listOutput);
     testing::expectFrames(path("out.yuv"), listFrames);
+    EXPECT_TRUE(identityOf(path("out.yuv")) == identity);
+    EXPECT_TRUE(readFile(path("link.yuv")) == readFile(path("out.yuv")));
   }
 }
 

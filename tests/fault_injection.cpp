@@ -11,7 +11,10 @@
 //                            writes on a descriptor with O_DIRECT set, and
 //                            those whose file offset, length or buffer is
 //                            off a 4 KiB block (the slow path of ext4 and
-//                            XFS, btrfs's own cache)
+//                            XFS, btrfs's own cache); and "cutThenWritten
+//                            N": writes through a descriptor that cut its
+//                            file to length 0 (which ext4, XFS and btrfs
+//                            then write back when it is closed)
 //
 // CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
 // close, clone; the 64-bit names count as the same call, and clone is the
@@ -51,6 +54,8 @@ std::array<long, CallCount> counts{};
 bool failNextWrite = false;
 std::atomic<long> directTransfers{0};  // the writer's thread counts too
 std::atomic<long> misalignedTransfers{0};
+std::atomic<int> cutDescriptor{-1};  // the last to cut a file to length 0, until closed
+std::atomic<long> cutThenWritten{0};
 
 Plan readPlan() {
   Plan plan;
@@ -95,8 +100,8 @@ struct CountsAtExit {
       for (int call = 0; call < CallCount; ++call) {
         std::fprintf(out, "%s %ld\n", callNames[call], counts[call]);
       }
-      std::fprintf(out, "direct %ld\nmisaligned %ld\n", directTransfers.load(),
-                   misalignedTransfers.load());
+      std::fprintf(out, "direct %ld\nmisaligned %ld\ncutThenWritten %ld\n", directTransfers.load(),
+                   misalignedTransfers.load(), cutThenWritten.load());
       std::fclose(out);
     }
   }
@@ -163,6 +168,9 @@ ssize_t read(int fd, void* buffer, size_t count) {
 
 ssize_t write(int fd, const void* buffer, size_t count) {
   checkShape(fd, buffer, count);
+  if (fd == cutDescriptor.load()) {
+    ++cutThenWritten;
+  }
   if (failNextWrite) {
     failNextWrite = false;
     errno = plan.error;
@@ -188,7 +196,11 @@ int fstat(int fd, struct stat* status) {
 }
 
 int ftruncate(int fd, off_t length) {
-  return failOrCall<int (*)(int, off_t)>(Ftruncate, "ftruncate", fd, length);
+  const int result = failOrCall<int (*)(int, off_t)>(Ftruncate, "ftruncate", fd, length);
+  if (result == 0 && length == 0) {
+    cutDescriptor = fd;
+  }
+  return result;
 }
 
 int flock(int fd, int operation) {
@@ -225,6 +237,8 @@ int ioctl(int fd, unsigned long request, ...) {
 
 int close(int fd) {
   const auto realClose = real<int (*)(int)>("close");
+  int cut = fd;
+  cutDescriptor.compare_exchange_strong(cut, -1);
   if (strikes(Close)) {
     realClose(fd);  // the descriptor is gone even when close reports an error
     errno = plan.error;

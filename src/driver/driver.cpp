@@ -83,36 +83,43 @@ OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
 // The output of a run, and the form it is written in.
 struct Output {
   OutputFile file;
-  bool y4m;  // asked for, or named .y4m and not a device
+  bool y4m;       // asked for, or named .y4m and not a device
+  bool replaces;  // it holds an older file, which is to be emptied
 };
 
-// Opens the output and makes it empty, unless it is a file the run reads.
-// Devices and pipes (/dev/null, a terminal) have no length to cut. An empty
-// file is left alone: on ext4, cutting a file to length 0 makes its close
-// wait for the data to reach the disk. Nor is a file cut that the list may
-// name past a line the pre-scan will stop at: that run writes nothing.
+// Opens the output, unless it is a file the run reads, and says whether it
+// is to be emptied. Devices and pipes (/dev/null, a terminal) have no length
+// to cut, and an empty file needs no cut. Nor is a file cut that the list
+// may name past a line the pre-scan will stop at: that run writes nothing.
 std::optional<Output> openOutput(const std::string& outFile, const FileIdentity& editList,
                                  EditListReader& pEditListFile, const RunOptions& options,
                                  Console& console) {
   const bool standardOutput = outFile == standardStream;
   OpenResult output = standardOutput ? openStandardOutput() : openForWriting(outFile);
   bool usable = output.file.isOpen();
+  bool replaces = false;
   if (usable) {
     const OutputRole role = roleOfOutput(output, editList, pEditListFile);
+    usable = role != OutputRole::ReadByTheRun;
     // Standard output comes as its opener left it: `>` has emptied it,
     // `>>` appends.
-    const bool cut =
+    replaces =
         role == OutputRole::NotRead && output.regularFile && output.size > 0 && !standardOutput;
-    usable = role != OutputRole::ReadByTheRun && (!cut || cutToLength(output.file, 0) == 0);
   }
   if (!usable) {
     console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
     return std::nullopt;
   }
+  if (standardOutput && output.regularFile && output.size == 0) {
+    // A shell's > that emptied the file left the mark of a file being
+    // replaced on it (see OutputFile::emptyInBackground); an open of the
+    // file's own, closed at once, clears it.
+    (void)openAgain(output.file);
+  }
   return Output{OutputFile(std::move(output.file), outFile, output.regularFile,
                            standardOutput ? OutputFile::Origin::StandardOutput
                                           : OutputFile::Origin::OpenedByTheRun),
-                options.y4mOutput || (y4m::namesY4m(outFile) && !output.device)};
+                options.y4mOutput || (y4m::namesY4m(outFile) && !output.device), replaces};
 }
 
 }  // namespace
@@ -192,6 +199,11 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::OutputNotWritable;
   }
   OutputFile& pOutFile = output->file;
+  if (output->replaces) {
+    // Freeing the old file's blocks overlaps the pre-scan and the first
+    // reads; no byte is written before the file is empty.
+    pOutFile.emptyInBackground();
+  }
 
   const auto time0 = std::chrono::steady_clock::now();
   ScanResult scan = scanEditList(pEditListFile, console, options.format);

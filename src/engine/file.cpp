@@ -4,7 +4,28 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "engine/stop.h"
+
 namespace tsa {
+namespace {
+
+// Cuts the file that `apart`, a handle of its own, has open to `length`
+// bytes, then closes `apart`; 0 or the first error.
+int cutThrough(FileHandle apart, std::int64_t length) {
+  const int error = cutToLength(apart, length);
+  const int closed = apart.close();
+  return error != 0 ? error : closed;
+}
+
+// Cuts `file` to `length` bytes through a handle of its own, closed at once
+// (see OutputFile::emptyInBackground), or through `file` where there is none.
+int cutApart(const FileHandle& file, std::int64_t length) {
+  OpenResult again = openAgain(file);
+  return again.file.isOpen() ? cutThrough(std::move(again.file), length)
+                             : cutToLength(file, length);
+}
+
+}  // namespace
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
@@ -23,7 +44,32 @@ OutputFile::OutputFile(FileHandle file, std::string path, bool regularFile, Orig
   }
 }
 
+OutputFile::~OutputFile() { (void)waitForCut(); }
+
+void OutputFile::emptyInBackground() {
+  OpenResult again = openAgain(file_);
+  if (!again.file.isOpen()) {
+    cutError_ = cutToLength(file_, 0);
+    return;
+  }
+  // Stop signals stay with the copying thread (see stop.h).
+  const StopSignalsBlocked blocked;
+  cut_ = std::async(std::launch::async, [apart = std::move(again.file)]() mutable {
+    return cutThrough(std::move(apart), 0);
+  });
+}
+
+int OutputFile::waitForCut() {
+  if (cut_.valid()) {
+    cutError_ = cut_.get();
+  }
+  return cutError_;
+}
+
 Transfer OutputFile::write(std::span<const unsigned char> bytes) {
+  if (const int error = waitForCut(); error != 0) {
+    return {0, error};
+  }
   Transfer total;
   while (total.bytes < bytes.size()) {
     // Through the page cache, a write of 1 MiB at a time: larger ones (a
@@ -74,7 +120,10 @@ Transfer OutputFile::writeThroughPageCache(std::span<const unsigned char> bytes)
 
 int OutputFile::shareFrom(const FileHandle& source, std::int64_t sourceOffset, std::int64_t offset,
                           std::int64_t length) {
-  int error = shareBlocks(source, sourceOffset, file_, offset, length);
+  int error = waitForCut();
+  if (error == 0) {
+    error = shareBlocks(source, sourceOffset, file_, offset, length);
+  }
   if (error == 0) {
     error = seekTo(file_, offset + length);
   }
@@ -85,7 +134,10 @@ int OutputFile::shareFrom(const FileHandle& source, std::int64_t sourceOffset, s
 }
 
 int OutputFile::unshareFrom(std::int64_t offset) {
-  int error = cutToLength(file_, offset);
+  int error = waitForCut();
+  if (error == 0) {
+    error = cutApart(file_, offset);
+  }
   if (error == 0) {
     error = seekTo(file_, offset);
   }
@@ -114,13 +166,17 @@ std::size_t OutputFile::goPastPageCache(std::size_t maxBlock) {
 }
 
 void OutputFile::cutBackTo(std::int64_t length) {
-  if (regularFile_) {
-    (void)cutToLength(file_, startsAt_ + length);
+  if (regularFile_ && waitForCut() == 0) {
+    (void)cutApart(file_, startsAt_ + length);
   }
 }
 
 bool OutputFile::close(Console& console) {
-  if (const int error = file_.close(); error != 0) {
+  int error = waitForCut();
+  if (const int closed = file_.close(); error == 0) {
+    error = closed;
+  }
+  if (error != 0) {
     reportWriteError(error, console);
     return false;
   }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <span>
 #include <string>
@@ -130,6 +131,11 @@ struct Transfer {
 /// Writes up to `bytes.size()` bytes at the file's position.
 [[nodiscard]] Transfer writeSome(const FileHandle& file, std::span<const unsigned char> bytes);
 
+/// A handle of its own on the file that `file` has open, for writing: on
+/// POSIX systems a second open of that very file (its path may have changed
+/// since), on Windows a duplicate. Fails where the system gives none.
+[[nodiscard]] OpenResult openAgain(const FileHandle& file);
+
 /// Moves the file's position to `offset` bytes from its start; 0 or the error.
 [[nodiscard]] int seekTo(const FileHandle& file, std::int64_t offset);
 
@@ -187,6 +193,24 @@ class OutputFile {
   OutputFile(FileHandle file, std::string path, bool regularFile,
              Origin origin = Origin::OpenedByTheRun);
 
+  OutputFile(OutputFile&&) noexcept = default;
+  OutputFile& operator=(OutputFile&&) noexcept = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  /// Waits for a cut that emptyInBackground began.
+  ~OutputFile();
+
+  /// Cuts the file to length 0 through a handle of its own (see openAgain)
+  /// on a thread of its own, so that freeing the old blocks overlaps what
+  /// the run does before its first write; without a second handle the file
+  /// is cut here and now. ext4, XFS and btrfs take a file cut through the
+  /// descriptor that then writes it for a file being replaced, and start
+  /// writing back all of it when that descriptor is closed; a handle closed
+  /// right after the cut leaves no such mark. Every later call that changes
+  /// the file waits for the cut, and fails with its error if it failed:
+  /// nothing is ever written over the old bytes.
+  void emptyInBackground();
+
   /// Writes all of `bytes` at the file's position. Returns how many went
   /// and the error that stopped the rest (0 when all went). Prints nothing,
   /// so that it may run beside the console's thread.
@@ -228,12 +252,18 @@ class OutputFile {
   /// Prints the write-failure message for `error`.
   void reportWriteError(int error, Console& console) const;
 
-  /// Closes the file, so that an error the system kept back shows; false
-  /// after printing why.
+  /// Closes the file, so that an error the system kept back (or a cut that
+  /// failed) shows; false after printing why.
   [[nodiscard]] bool close(Console& console);
 
  private:
+  /// Waits for the cut that emptyInBackground began, if any; 0, or the
+  /// error that left the file as it was.
+  [[nodiscard]] int waitForCut();
+
   FileHandle file_;
+  std::future<int> cut_;  // the background cut's error
+  int cutError_ = 0;
   std::string path_;
   bool regularFile_;
   Origin origin_;

@@ -59,6 +59,10 @@ OpenResult heldElsewhere() {
   return result;
 }
 
+FileIdentity identityOfStatus(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 // Fills in what the open file is; false with errno set when that fails.
 bool describeOpenFile(OpenResult& result, bool& directory) {
   struct stat status {};
@@ -66,8 +70,7 @@ bool describeOpenFile(OpenResult& result, bool& directory) {
     return false;
   }
   directory = S_ISDIR(status.st_mode);
-  result.identity = {static_cast<std::uint64_t>(status.st_dev),
-                     static_cast<std::uint64_t>(status.st_ino)};
+  result.identity = identityOfStatus(status);
   result.regularFile = S_ISREG(status.st_mode);
   result.device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
   result.size = status.st_size;
@@ -151,6 +154,21 @@ OpenResult openStandardInput() { return openStandardStream(STDIN_FILENO); }
 
 OpenResult openStandardOutput() { return openStandardStream(STDOUT_FILENO); }
 
+OpenResult openAgain(const FileHandle& file) {
+  // The descriptor's link in /proc leads to the very file it has open,
+  // whatever became of its path; the identity check holds where /proc is
+  // something else.
+  const std::string self = "/proc/self/fd/" + std::to_string(fdOf(file));
+  OpenResult again = opened(::open(self.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+  struct stat original {};
+  bool directory = false;
+  if (!again.file.isOpen() || !describeOpenFile(again, directory) ||
+      ::fstat(fdOf(file), &original) != 0) {
+    return failed(errno);
+  }
+  return again.identity == identityOfStatus(original) ? std::move(again) : failed(EXDEV);
+}
+
 std::int64_t positionOf(const FileHandle& file) {
   const off_t position = ::lseek(fdOf(file), 0, SEEK_CUR);
   return position < 0 ? -1 : static_cast<std::int64_t>(position);
@@ -161,8 +179,7 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
   if (::stat(path.c_str(), &status) != 0) {
     return std::nullopt;
   }
-  return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
-                      static_cast<std::uint64_t>(status.st_ino)};
+  return identityOfStatus(status);
 }
 
 bool pathExists(const std::string& path) { return identityOf(path).has_value(); }

@@ -130,12 +130,11 @@ OpenResult openForWriting(const std::string& path) {
 
 namespace {
 
-// A handle of its own for the standard stream `which`, described.
-OpenResult openStandardStream(DWORD which) {
+// A handle of its own on what `handle` has open, described.
+OpenResult duplicateOf(HANDLE handle) {
   HANDLE own = nullptr;
   const HANDLE process = ::GetCurrentProcess();
-  if (::DuplicateHandle(process, ::GetStdHandle(which), process, &own, 0, FALSE,
-                        DUPLICATE_SAME_ACCESS) == 0) {
+  if (::DuplicateHandle(process, handle, process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0) {
     return failed(lastError());
   }
   OpenResult result;
@@ -145,9 +144,13 @@ OpenResult openStandardStream(DWORD which) {
 
 }  // namespace
 
-OpenResult openStandardInput() { return openStandardStream(STD_INPUT_HANDLE); }
+OpenResult openStandardInput() { return duplicateOf(::GetStdHandle(STD_INPUT_HANDLE)); }
 
-OpenResult openStandardOutput() { return openStandardStream(STD_OUTPUT_HANDLE); }
+OpenResult openStandardOutput() { return duplicateOf(::GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+// Windows ties nothing to one open that a second one would clear, and the
+// run's share mode allows no second open: a duplicate will do.
+OpenResult openAgain(const FileHandle& file) { return duplicateOf(handleOf(file)); }
 
 std::int64_t positionOf(const FileHandle& file) {
   LARGE_INTEGER position{};
