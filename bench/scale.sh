@@ -4,7 +4,9 @@
 # the tool against buffered dd (with and without waiting for its data to
 # reach the disk), dd with direct output, and the device's own limits, after
 # checking every way's output with cmp. The same list from Y4M copies of the
-# sources into a .y4m output is one more way.
+# sources into a .y4m output is one more way. Every way is timed twice a
+# round: making a new output, then replacing it (the tool with --yes, dd as
+# a script writes it: the first dd cuts the output, the rest append).
 #
 #   bench/scale.sh [--shared-only] [--runs N] [--tool PATH] [--candidate PATH] SCRATCH_DIR
 #
@@ -60,7 +62,9 @@ shared_blocks_way() {
         dd if="$name" bs="$frame10" skip="$first" count="$count" status=none
       done <list10.txt
     }
-    run10_tool() { "$tool" --size=3840x2160 --pix-fmt=yuv420p10le list10.txt out.yuv >/dev/null; }
+    run10_tool() {
+      "$tool" --yes --size=3840x2160 --pix-fmt=yuv420p10le list10.txt out.yuv >/dev/null
+    }
     run10_dd_sync() { expected10 >out.yuv && sync out.yuv; }
     # A direct read of the output's size from a source while a direct write of
     # that size goes on, in blocks of eight frames.
@@ -69,8 +73,10 @@ shared_blocks_way() {
       dd if=/dev/zero of=out.yuv bs=$((8 * frame10)) count=22 oflag=direct status=none
       wait
     }
+    # Before a new output ($1 = new) the last one is removed; before a
+    # replacing run it stays.
     prepare10() {
-      rm -f out.yuv
+      [ "$1" = replace ] || rm -f out.yuv
       sync
       for name in E.yuv F.yuv; do dd if="$name" iflag=nocache count=0 status=none; done
     }
@@ -81,28 +87,33 @@ shared_blocks_way() {
     declare -A wall10 space10
     for ((round = 0; round < runs; round++)); do
       for way in "${ways10[@]}"; do
-        prepare10
-        local before start end
-        before=$(used)
-        start=$EPOCHREALTIME
-        "run10_$way"
-        sync
-        end=$EPOCHREALTIME
-        wall10[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') "
-        space10[$way]+="$(($(used) - before)) "
+        for column in new replace; do
+          prepare10 "$column"
+          local before start end
+          before=$(used)
+          start=$EPOCHREALTIME
+          "run10_$way"
+          sync
+          end=$EPOCHREALTIME
+          wall10[$way.$column]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.4f", b - a}') "
+          space10[$way.$column]+="$(($(used) - before)) "
+        done
       done
     done
     rm -f out.yuv
-    printf '\n%-13s %10s %14s   (%s, %d rounds, seconds until synced)\n' way median "new bytes" "$fs" "$runs"
-    for way in "${ways10[@]}"; do
-      printf '%-13s %10.4f %14s   %s\n' "$way" "$(median "${wall10[$way]}")" \
-        "$(median "${space10[$way]}")" "${wall10[$way]}"
+    for column in new replace; do
+      printf '\n%-13s %10s %14s   (%s, %s output, %d rounds, seconds until synced)\n' way median \
+        "new bytes" "$fs" "$column" "$runs"
+      for way in "${ways10[@]}"; do
+        printf '%-13s %10.4f %14s   %s\n' "$way" "$(median "${wall10[$way.$column]}")" \
+          "$(median "${space10[$way.$column]}")" "${wall10[$way.$column]}"
+      done
+      awk -v t="$(median "${wall10[tool.$column]}")" -v d="$(median "${wall10[dd_sync.$column]}")" \
+        -v s="$(median "${space10[tool.$column]}")" -v b="$bytes" 'BEGIN {
+          printf "tool / dd until synced (%s)    %.5f   target <= 0.01\n", "'"$fs"'", t / d
+          printf "tool new space / output size   %.5f   target < 0.01\n", s / b
+        }'
     done
-    awk -v t="$(median "${wall10[tool]}")" -v d="$(median "${wall10[dd_sync]}")" \
-      -v s="$(median "${space10[tool]}")" -v b="$bytes" 'BEGIN {
-        printf "tool / dd until synced (%s)    %.5f   target <= 0.01\n", "'"$fs"'", t / d
-        printf "tool new space / output size   %.5f   target < 0.01\n", s / b
-      }'
   )
   umount "$mnt"
   rm -rf "$img" "$mnt"
@@ -154,8 +165,8 @@ expected() {
   done <list.txt
 }
 
-run_tool() { "$tool" list.txt out.yuv </dev/null >tool-stdout.txt; }
-run_tool_y4m() { "$tool" list-y4m.txt out.y4m </dev/null >tool-stdout.txt; }
+run_tool() { "$tool" --yes list.txt out.yuv </dev/null >tool-stdout.txt; }
+run_tool_y4m() { "$tool" --yes list-y4m.txt out.y4m </dev/null >tool-stdout.txt; }
 # The expected Y4M output as a stream.
 expected_y4m() {
   printf '%s\n' "$y4mHeader"
@@ -166,10 +177,18 @@ expected_y4m() {
     done
   done <list.txt
 }
-run_candidate() { "$candidate" list.txt out.yuv </dev/null >tool-stdout.txt; }
-run_dd() { expected >out.yuv; }
+run_candidate() { "$candidate" --yes list.txt out.yuv </dev/null >tool-stdout.txt; }
+# dd as a script writes it: one per splice, the first cutting the output,
+# the others appending to it.
+run_dd() {
+  local append=()
+  while read -r name first count; do
+    dd if="$name" of=out.yuv bs="$frame" skip="$first" count="$count" "${append[@]}" status=none
+    append=(oflag=append conv=notrunc)
+  done <list.txt
+}
 # A buffered copy is not done until its data is on the disk.
-run_dd_sync() { expected >out.yuv && sync out.yuv; }
+run_dd_sync() { run_dd && sync out.yuv; }
 run_dd_direct() {
   while read -r name first count; do
     dd if="$name" bs="$frame" skip="$first" count="$count" status=none
@@ -206,8 +225,10 @@ ways=(tool tool_y4m dd dd_sync dd_direct device_copy device_write device_read)
 evict_sources() {
   for name in C.yuv D.yuv C.y4m D.y4m; do dd if="$name" iflag=nocache count=0 status=none; done
 }
+# Before a new output ($1 = new) the last one is removed; before a replacing
+# run it stays.
 prepare() {
-  rm -f out.yuv out.y4m
+  [ "$1" = replace ] || rm -f out.yuv out.y4m
   sync
   evict_sources
   cat other.bin >/dev/null
@@ -218,12 +239,12 @@ cached_percent() {
 }
 
 for way in tool dd dd_direct ${candidate:+candidate}; do
-  prepare
+  prepare new
   "run_$way"
   cmp out.yuv <(expected) || { echo "$way made a wrong file" >&2; exit 1; }
   echo "$way: output identical to the listed frames ($((outFrames * frame)) bytes)."
 done
-prepare
+prepare new
 run_tool_y4m
 cmp out.y4m <(expected_y4m) || { echo "tool_y4m made a wrong file" >&2; exit 1; }
 echo "tool_y4m: output identical to the listed frames, each behind a FRAME line."
@@ -232,44 +253,53 @@ declare -A wall sync cpu cached
 for ((round = 0; round < runs; round++)); do
   round_order "$round"
   for way in "${order[@]}"; do
-    prepare
-    start=$EPOCHREALTIME
-    /usr/bin/time -f '%e %U %S' -o time.txt bash -c "run_$way"
-    sync
-    end=$EPOCHREALTIME
-    read -r elapsed user system <time.txt
-    wall[$way]+="$elapsed "
-    sync[$way]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}') "
-    cpu[$way]+="$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}') "
-    cached[$way]+="$(cached_percent) "
-    echo "round $((round + 1)) $way: ${elapsed}s wall, ${user}+${system}s CPU, other.bin $(cached_percent)% cached"
+    for column in new replace; do
+      prepare "$column"
+      start=$EPOCHREALTIME
+      /usr/bin/time -f '%e %U %S' -o time.txt bash -c "run_$way"
+      sync
+      end=$EPOCHREALTIME
+      read -r elapsed user system <time.txt
+      key=$way.$column
+      wall[$key]+="$elapsed "
+      sync[$key]+="$(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.2f", b - a}') "
+      cpu[$key]+="$(awk -v u="$user" -v s="$system" 'BEGIN {printf "%.2f", u + s}') "
+      cached[$key]+="$(cached_percent) "
+      echo "round $((round + 1)) $way, $column output: ${elapsed}s wall, ${user}+${system}s CPU," \
+        "other.bin $(cached_percent)% cached"
+    done
   done
 done
 rm -f out.yuv out.y4m time.txt tool-stdout.txt
 
 slowest() { tr ' ' '\n' <<<"$1" | grep . | sort -g | tail -1; }
 least() { tr ' ' '\n' <<<"$1" | grep . | sort -g | head -1; }
-declare -A med
-printf '\n%-13s %8s %8s %10s %9s %12s   (%d rounds, seconds)\n' way median slowest "until sync" "cpu" "other cached" "$runs"
-for way in "${ways[@]}"; do
-  med[$way]=$(median "${wall[$way]}")
-  med[cpu_$way]=$(median "${cpu[$way]}")
-  printf '%-13s %8.2f %8.2f %10.2f %9.2f %11s%%   %s\n' "$way" "${med[$way]}" \
-    "$(slowest "${wall[$way]}")" "$(median "${sync[$way]}")" "${med[cpu_$way]}" \
-    "$(least "${cached[$way]}")" "${wall[$way]}"
-done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
-echo
-echo "tool / device copy limit (wall)   $(ratio "${med[tool]}" "${med[device_copy]}")   target <= 1.25"
-echo "tool / dd until synced (wall)     $(ratio "${med[tool]}" "${med[dd_sync]}")   target <= 0.80"
-echo "tool / dd (wall)                  $(ratio "${med[tool]}" "${med[dd]}")"
-echo "tool from and to Y4M / tool (wall) $(ratio "${med[tool_y4m]}" "${med[tool]}")   target <= 1.10"
-echo "tool slowest / tool median        $(ratio "$(slowest "${wall[tool]}")" "${med[tool]}")   target <= 1.15"
-echo "tool / dd (user+system CPU)       $(ratio "${med[cpu_tool]}" "${med[cpu_dd]}")   target <= 0.25"
-echo "other.bin cached after tool runs  $(least "${cached[tool]}")% at least   target >= 90"
-if [ -n "$candidate" ]; then
-  echo "candidate / tool (wall)           $(ratio "${med[candidate]}" "${med[tool]}")"
-fi
+declare -A med
+for column in new replace; do
+  printf '\n%-13s %8s %8s %10s %9s %12s   (%s output, %d rounds, seconds)\n' way median slowest \
+    "until sync" "cpu" "other cached" "$column" "$runs"
+  for way in "${ways[@]}"; do
+    key=$way.$column
+    med[$key]=$(median "${wall[$key]}")
+    med[cpu_$key]=$(median "${cpu[$key]}")
+    printf '%-13s %8.2f %8.2f %10.2f %9.2f %11s%%   %s\n' "$way" "${med[$key]}" \
+      "$(slowest "${wall[$key]}")" "$(median "${sync[$key]}")" "${med[cpu_$key]}" \
+      "$(least "${cached[$key]}")" "${wall[$key]}"
+  done
+  c=$column
+  echo
+  echo "tool / device copy limit (wall)   $(ratio "${med[tool.$c]}" "${med[device_copy.$c]}")   target <= 1.25"
+  echo "tool / dd until synced (wall)     $(ratio "${med[tool.$c]}" "${med[dd_sync.$c]}")   target <= 0.80"
+  echo "tool / dd (wall)                  $(ratio "${med[tool.$c]}" "${med[dd.$c]}")"
+  echo "tool from and to Y4M / tool (wall) $(ratio "${med[tool_y4m.$c]}" "${med[tool.$c]}")   target <= 1.10"
+  echo "tool slowest / tool median        $(ratio "$(slowest "${wall[tool.$c]}")" "${med[tool.$c]}")   target <= 1.15"
+  echo "tool / dd (user+system CPU)       $(ratio "${med[cpu_tool.$c]}" "${med[cpu_dd.$c]}")   target <= 0.25"
+  echo "other.bin cached after tool runs  $(least "${cached[tool.$c]}")% at least   target >= 90"
+  if [ -n "$candidate" ]; then
+    echo "candidate / tool (wall)           $(ratio "${med[candidate.$c]}" "${med[tool.$c]}")"
+  fi
+done
 echo
 shared_blocks_way xfs
 shared_blocks_way btrfs
