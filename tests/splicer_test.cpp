@@ -111,7 +111,7 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     const FrameBuffer frameBuf =
         allocateFrameBuffer(frameBufBytes(defaultFrameFormat), captured_.console());
     beforeCopy();
-    CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam(), scan.format};
+    CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam(), scan.format, true, ""};
     const ExitStatus status =
         runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes(defaultFrameFormat)), plan,
                     captured_.console());

@@ -216,6 +216,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   plan.format = scan.format;
   plan.y4mOutput = output->y4m;
   plan.shareBlocks = options.shareBlocks;
+  plan.frameRate = options.frameRate;
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "engine/y4m.h"
+
 namespace tsa {
 namespace {
 
@@ -20,15 +22,43 @@ bool readSizeValue(const std::string& value, FrameFormat& format, std::string& p
 
 // Reads the value of --pix-fmt into `format`; false with `problem` set.
 bool readPixelFormatValue(const std::string& value, FrameFormat& format, std::string& problem) {
-  const std::optional<SampleFormat> samples = parsePixelFormat(value);
-  if (!samples) {
+  const std::optional<PixelFormat> pixels = parsePixelFormat(value);
+  if (pixels) {
+    format.pixels = *pixels;
+    return true;
+  }
+  if (const std::string_view why = whyNotTaken(value); !why.empty()) {
+    problem = "Error: pixel format \"" + value + "\" cannot be copied: " + std::string(why);
+  } else {
     problem = "Error: unknown pixel format \"" + value +
-              "\": expected yuv420p, yuv422p, yuv444p, yuv411p, gray or a 9- to 16-bit "
-              "little-endian form such as yuv420p10le";
+              "\": expected a name ffmpeg gives one, such as yuv420p10le, nv12, p010le, "
+              "yuyv422, rgb24 or gbrp";
+  }
+  return false;
+}
+
+// Reads the value of --frame-rate into `options`; false with `problem` set.
+bool readFrameRateValue(const std::string& value, RunOptions& options, std::string& problem) {
+  std::int64_t numerator = 0;
+  std::int64_t denominator = 0;
+  if (!parseFrameRate(value, numerator, denominator)) {
+    problem =
+        "Error: bad frame rate \"" + value + "\": expected N or N/D, such as 25 or 30000/1001";
     return false;
   }
-  format.samples = *samples;
+  options.frameRate = std::to_string(numerator) + ":" + std::to_string(denominator);
   return true;
+}
+
+// The problem with writing frames of `format` into the output `outFile`
+// as Y4M (named so, or asked for with --y4m), or nothing when a Y4M file
+// holds them.
+std::string y4mProblem(const FrameFormat& format, const std::string& outFile) {
+  if (!format.pixels.y4mColourSpace().empty()) {
+    return {};
+  }
+  return "Error: a Y4M file cannot hold " + format.pixels.name() +
+         " frames: " + (y4m::namesY4m(outFile) ? "name the output .yuv" : "leave out --y4m");
 }
 
 // Reads the value of --reflink; false with `problem` set.
@@ -65,7 +95,8 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const bool takesValue = name == "--size" || name == "--pix-fmt" || name == "--reflink";
+    const bool takesValue =
+        name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
     const bool takesNone =
         name == "--y4m" || name == "--yes" || name == "--help" || name == "--version";
     if (!takesValue && !takesNone) {
@@ -91,6 +122,8 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
       formatGiven = true;
     } else if (name == "--reflink") {
       read = readReflinkValue(value, line.options, line.problem);
+    } else if (name == "--frame-rate") {
+      read = readFrameRateValue(value, line.options, line.problem);
     } else if (name == "--y4m") {
       line.options.y4mOutput = true;
     } else if (name == "--yes") {
@@ -115,6 +148,14 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
   }
   if (line.names.size() != 2) {
     line.verdict = CommandLine::Verdict::Usage;
+    return line;
+  }
+  const bool y4mOutput = line.options.y4mOutput || y4m::namesY4m(line.names[1]);
+  if (const std::string problem = y4mOutput && line.options.format
+                                      ? y4mProblem(*line.options.format, line.names[1])
+                                      : std::string();
+      !problem.empty()) {
+    return bad(problem);
   }
   return line;
 }
@@ -131,9 +172,12 @@ void printHelp(Console& console) {
       "\n"
       "Options, anywhere before --:\n"
       "  --size=WxH        frame width and height, such as 1280x720\n"
-      "  --pix-fmt=NAME    pixel format: yuv420p, yuv422p, yuv444p, yuv411p, gray,\n"
-      "                    or a 9- to 16-bit little-endian form such as yuv420p10le\n"
-      "                    or gray16le\n"
+      "  --pix-fmt=NAME    pixel format, as ffmpeg names it: planar YUV (yuv420p,\n"
+      "                    yuv422p10le, yuvj420p), with alpha (yuva444p), gray\n"
+      "                    (gray16le), planar RGB (gbrp10le), semi-planar (nv12,\n"
+      "                    p010le), packed YUV (yuyv422, y210le) or packed RGB\n"
+      "                    (rgb24, bgra, x2rgb10le); the README's Formats lists all\n"
+      "  --frame-rate=N[/D]  the frame rate a Y4M output's header gives (F)\n"
       "  --y4m             write the output as Y4M whatever its name\n"
       "  --yes             replace an existing output without asking\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"

@@ -17,6 +17,7 @@ struct RunOptions {
   bool y4mOutput = false;             // --y4m
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
+  std::string frameRate;              // --frame-rate, as a Y4M F value ("30000:1001")
 };
 
 /// The command line, read.

@@ -322,6 +322,27 @@ EditListReader::SourceNames EditListReader::sourceNames() {
   return result;
 }
 
+namespace {
+
+// A size or pixel format given by hand is the commonest mistake: says so of
+// every raw file among `sources` that is not a whole number of frames of
+// `format`. The run goes on, and copies the whole frames.
+void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat& format,
+                      Console& console) {
+  const std::int64_t frameBytes = format.frameBytes();
+  for (const SourceForm& source : sources) {
+    if (source.regularFile && !source.y4mHeader && source.bytes % frameBytes != 0) {
+      console.print(
+          "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
+          "bytes each)\n",
+          source.name.c_str(), static_cast<long long>(source.bytes), format.describe().c_str(),
+          static_cast<long long>(frameBytes));
+    }
+  }
+}
+
+}  // namespace
+
 FrameFormat runFormat(const std::optional<FrameFormat>& chosen,
                       const std::vector<SourceForm>& sources) {
   if (chosen) {
@@ -379,7 +400,7 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
       console.print("Input file \"%s\" not found. Aborting.\n", name);
     } else if (probes[i] == Probe::BrokenHeader) {
       console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
-    } else if (source.y4mHeader && y4m::formatOf(*source.y4mHeader) != result.format) {
+    } else if (source.y4mHeader && !y4m::holdsFramesOf(*source.y4mHeader, result.format)) {
       console.print("Input file \"%s\" is %s, not %s. Aborting.\n", name,
                     y4m::describe(*source.y4mHeader).c_str(), result.format.describe().c_str());
     } else {
@@ -388,6 +409,9 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
     return {ExitStatus::SourceNotFound, 0, {}, {}};
   }
 
+  if (chosen) {
+    warnOfPartFrames(result.sources, result.format, console);
+  }
   pEditListFile.rewind();
   return result;
 }

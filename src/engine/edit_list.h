@@ -156,8 +156,9 @@ struct ScanResult {
 /// maxSourceFiles distinct source names (compared byte for byte) and checks,
 /// in order of first appearance, that every distinct source is there to be
 /// read and, for a Y4M source, that its header is readable and its frames
-/// of the run's format (see runFormat). Prints nothing on success and leaves
-/// the list rewound for the copy pass. A malformed line (4), a name too many
+/// of the run's format (see runFormat). Prints nothing on success, but for
+/// a warning of each raw file that is not a whole number of frames of a
+/// format `chosen` by hand, and leaves the list rewound for the copy pass. A malformed line (4), a name too many
 /// (8) or a source that cannot be read or used (9) is reported on
 /// `console`; the first problem met ends the scan.
 [[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,

@@ -32,6 +32,7 @@ Probe probeSource(const std::string& name, SourceForm& form) {
     return Probe::NotFound;
   }
   form.regularFile = file.regularFile;
+  form.bytes = file.size;
   if (!file.regularFile) {
     return Probe::Usable;  // swapped for something else since the look
   }
@@ -162,7 +163,7 @@ FrameSource::Read FrameSource::startStream(std::span<unsigned char> area) {
                              header, headerBytes)) {
     return Read::BadHeader;
   }
-  if (y4m::formatOf(header) != format_) {
+  if (!y4m::holdsFramesOf(header, format_)) {
     streamFormat_ = y4m::describe(header);
     return Read::OtherFormat;
   }

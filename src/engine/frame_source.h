@@ -23,6 +23,7 @@ struct SourceForm {
   FrameLayout layout;
   std::optional<y4m::StreamHeader> y4mHeader;  // a Y4M source's header
   bool regularFile = false;
+  std::int64_t bytes = 0;  // a regular file's length
 };
 
 /// What the pre-scan makes of a source.

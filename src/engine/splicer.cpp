@@ -149,7 +149,9 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
       console_(console),
       // The frames of a batch being read, of one being written, and one
       // whose end is carried are staged and not yet whole at most.
-      out_(pOutFile, plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan)) : "",
+      out_(pOutFile,
+           plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate)
+                          : "",
            plan.y4mOutput ? std::string(y4m::frameMarker) : "", 2 * framesPerWrite(plan) + 2),
       lines_(console, plan.totalFrames),
       sharing_(out_, pOutFile, plan.shareBlocks),

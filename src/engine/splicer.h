@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/console.h"
@@ -28,6 +29,7 @@ struct CopyPlan {
   std::int64_t uncachedFrom = uncachedOutputBytes;
   FrameFormat format;       // the run's frames
   bool shareBlocks = true;  // frames may share the sources' blocks
+  std::string frameRate;    // a Y4M output's F, when given ("30000:1001")
 };
 
 /// Copies, for every instruction of the list (read again from its first

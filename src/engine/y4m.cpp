@@ -73,28 +73,41 @@ bool readStreamHeader(std::string_view bytes, StreamHeader& header, std::size_t&
 }
 
 std::optional<FrameFormat> formatOf(const StreamHeader& header) {
-  const std::optional<SampleFormat> samples = parseY4mColourSpace(header.colourSpace);
-  if (!samples) {
+  const std::optional<PixelFormat> pixels = parseY4mColourSpace(header.colourSpace);
+  if (!pixels) {
     return std::nullopt;
   }
-  const FrameFormat format{header.width, header.height, *samples};
+  const FrameFormat format{header.width, header.height, *pixels};
   return format.fits() ? std::optional(format) : std::nullopt;
 }
 
-std::string describe(const StreamHeader& header) {
-  const std::optional<SampleFormat> samples = parseY4mColourSpace(header.colourSpace);
-  return std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
-         (samples ? pixelFormatName(*samples) : header.colourSpace);
+bool holdsFramesOf(const StreamHeader& header, const FrameFormat& format) {
+  const std::optional<FrameFormat> frames = formatOf(header);
+  return frames && frames->sameFramesAs(format);
 }
 
-std::string outputHeader(const FrameFormat& format, const StreamHeader& model) {
-  const auto field = [](char tag, const std::string& value, std::string_view otherwise) {
-    return std::string(" ") + tag + (value.empty() ? std::string(otherwise) : value);
+std::string describe(const StreamHeader& header) {
+  const std::optional<PixelFormat> pixels = parseY4mColourSpace(header.colourSpace);
+  return std::to_string(header.width) + "x" + std::to_string(header.height) + " " +
+         (pixels ? pixels->name() : header.colourSpace);
+}
+
+std::string outputHeader(const FrameFormat& format, const StreamHeader& model,
+                         std::string_view frameRate) {
+  const auto field = [](char tag, std::string_view value, std::string_view otherwise) {
+    return std::string(" ") + tag + std::string(value.empty() ? otherwise : value);
   };
+  // Full-range frames say so, as ffmpeg writes them, unless the model
+  // says how its range is.
+  std::string extensions = model.extensions;
+  if (format.pixels.fullRange() && extensions.find(" XCOLORRANGE=") == std::string::npos) {
+    extensions += " XCOLORRANGE=FULL";
+  }
   return std::string(signature) + "W" + std::to_string(format.width) + " H" +
-         std::to_string(format.height) + field('F', model.frameRate, "25:1") +
+         std::to_string(format.height) +
+         field('F', frameRate.empty() ? std::string_view(model.frameRate) : frameRate, "25:1") +
          field('I', model.interlacing, "p") + field('A', model.aspect, "1:1") +
-         field('C', model.colourSpace, y4mColourSpace(format.samples)) + model.extensions + "\n";
+         field('C', model.colourSpace, format.pixels.y4mColourSpace()) + extensions + "\n";
 }
 
 bool isFrameMarker(std::span<const unsigned char> marker) {

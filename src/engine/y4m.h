@@ -62,15 +62,22 @@ struct StreamHeader {
 /// C value is one the tool does not know or its frames are too large.
 [[nodiscard]] std::optional<FrameFormat> formatOf(const StreamHeader& header);
 
+/// True when a stream with `header` holds frames of `format`: of its size,
+/// and of its bytes (a 420jpeg stream holds yuvj420p frames too).
+[[nodiscard]] bool holdsFramesOf(const StreamHeader& header, const FrameFormat& format);
+
 /// The stream's format as people read it: "1280x720 yuv420p", or the C
 /// value as written where the tool does not know it ("1280x720 444alpha").
 [[nodiscard]] std::string describe(const StreamHeader& header);
 
-/// The stream header of an output of `format`: its W and H, then F, I and A
-/// as `model` gives them (F25:1 Ip A1:1 where it does not), C as `model`
-/// gives it or else as ffmpeg writes it for the format, and `model`'s X
-/// fields as written.
-[[nodiscard]] std::string outputHeader(const FrameFormat& format, const StreamHeader& model);
+/// The stream header of an output of `format`, which a Y4M file can hold
+/// (see PixelFormat::y4mColourSpace): its W and H, then F as `frameRate`
+/// ("30000:1001") or `model` gives it, I and A as `model` gives them
+/// (F25:1 Ip A1:1 where nothing does), C as `model` gives it or else as
+/// ffmpeg writes it for the format, and `model`'s X fields as written;
+/// full-range frames add XCOLORRANGE=FULL where the model has no range.
+[[nodiscard]] std::string outputHeader(const FrameFormat& format, const StreamHeader& model,
+                                       std::string_view frameRate = {});
 
 /// The length of the line at the start of `bytes`, its line feed included,
 /// or 0 when no line feed comes within maxLineBytes.
