@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The exit statuses in the README's table, in the man page and in the code
-# are the same list, with the same words in both documents.
+# are the same list, with the same words in both documents; and the man
+# page names the project's version.
 set -eu
 root=$1
 readme=$(sed -n '/^## Exit status/,/^On every/p' "$root/README.md" |
@@ -19,4 +20,12 @@ if [ "$(cut -d' ' -f1 <<<"$readme")" != "$code" ]; then
   diff <(cut -d' ' -f1 <<<"$readme") <(echo "$code") || true
   exit 1
 fi
-echo "$(wc -l <<<"$code") exit statuses agree in the README, the man page and the code."
+# The man page names the version the build is (and --version prints).
+version=$(sed -n 's/^project(testset-assembler VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+if ! head -1 "$root/docs/testset-assembler.1" | grep -q "\"testset-assembler $version\""; then
+  echo "The man page does not name version $version:"
+  head -1 "$root/docs/testset-assembler.1"
+  exit 1
+fi
+echo "$(wc -l <<<"$code") exit statuses agree in the README, the man page and the code;" \
+  "the man page names version $version."

@@ -2,6 +2,7 @@
 // standard input given, standard output checked byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -441,18 +442,67 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
   writeText(path("list.txt"), listText);
   const std::string y4mHeader =
       "YUV4MPEG2 " + testing::defaultY4mSize + " F25:1 Ip A1:1 C420jpeg\n";
+  const std::string cHeader = "YUV4MPEG2 " + testing::defaultY4mSize + " F50:1 Ip C420jpeg\n";
+  writeY4mSource(path("c.y4m"), cHeader, 3, 3);
+  const std::string cLines = progressLine("  0", "c.y4m", "  50") +
+                             progressLine(" 50", "c.y4m", " 100") + closingLine("c.y4m");
   const std::string old = "an older test set";
   struct Case {
     std::vector<std::string> args;
     std::string input;
     int status;
     std::string framesOut;  // what standard output holds besides messages
-    std::string messages;   // before the Done line
+    std::string messages;   // before the Done line, where a run prints one
     bool messagesOnStderr;
     std::string outYuv;  // what out.yuv holds afterwards (it starts as `old`)
   };
   const std::string frames = testing::framesOf(listFrames);
-  const Case cases[] = {
+  const std::string checked = "Checked 3 splices: 6 frames of " + testing::defaultFormatName +
+                              ", a raw output of " + std::to_string(6 * frameSize) + " bytes";
+  std::vector<Case> cases = {
+      // Scripts: quiet runs, checked lists, Y4M sources to standard output.
+      {{"--quiet", "--yes", "list.txt", "out.yuv"}, "", 0, "", "", false, frames},
+      {{"--quiet", "list.txt", "-"}, "", 0, frames, "", true, old},
+      {{"--quiet", "list.txt", "out.yuv"}, "n\n", 10, "", question("out.yuv"), false, old},
+      {{"--quiet", "--yes", "list.txt", "list.txt"},
+       "",
+       3,
+       "",
+       "Output file \"list.txt\" cannot be opened for writing\n",
+       false,
+       old},
+      {{"--check", "list.txt", "out.yuv"}, "", 0, "", banner + checked + "\n", false, old},
+      {{"--check", "list.txt", "new.y4m"},
+       "",
+       0,
+       "",
+       banner + "Checked 3 splices: 6 frames of " + testing::defaultFormatName +
+           ", a Y4M output of " + std::to_string(y4mHeader.size() + 6 * (6 + frameSize)) +
+           " bytes\n",
+       false,
+       old},
+      {{"--check", "-", "out.yuv"},
+       "a.yuv 0 1\nb.yuv 2 3\n",
+       6,
+       "",
+       banner + "Error: line 2: \"b.yuv\" holds 4 frames, not frames 2 to 4\n",
+       false,
+       old},
+      {{"-", "-"},
+       "c.y4m 1 2\n",
+       0,
+       "YUV4MPEG2 " + testing::defaultY4mSize + " F50:1 Ip A1:1 C420jpeg\n" +
+           testing::framesOf({{3, 1, 2}}, "FRAME\n"),
+       banner + cLines,
+       true,
+       old},
+      {{"--raw", "-", "-"},
+       "c.y4m 1 2\n",
+       0,
+       testing::framesOf({{3, 1, 2}}),
+       banner + cLines,
+       true,
+       old},
       {{"list.txt", "-"}, "", 0, frames, banner + listOutput, true, old},
       {{"--y4m", "list.txt", "-"},
        "",
@@ -472,22 +522,39 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
        false,
        old},
   };
+#ifndef _WIN32
+  // A pipe has no length to check the list against.
+  ASSERT_EQ(::mkfifo(path("live.fifo").c_str(), 0644), 0);
+  cases.push_back({{"--check", "-", "out.yuv"},
+                   listText + "live.fifo 0 2\n",
+                   0,
+                   "",
+                   banner + "Checked 4 splices: 8 frames of " + testing::defaultFormatName +
+                       ", a raw output of " + std::to_string(8 * frameSize) +
+                       " bytes; not checked: \"live.fifo\" (a pipe or device)\n",
+                   false,
+                   old});
+#endif
   for (const Case& c : cases) {
     writeText(path("out.yuv"), old);
     const ToolRun run = runTool(dir_, c.args, c.input);
     const std::string& messages = c.messagesOnStderr ? run.err : run.out;
     const std::string& framesOut = c.messagesOnStderr ? run.out : run.err;
-    EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
-    EXPECT_TRUE(framesOut == c.framesOut) << c.args[0] << " " << c.args[1];
-    if (c.status == 0) {
-      EXPECT_TRUE(std::regex_match(messages.substr(std::min(messages.size(), c.messages.size())),
-                                   std::regex("Done! \\(elapsed time [0-9]+ seconds\\)\n")))
-          << messages;
-    }
-    EXPECT_EQ(messages.substr(0, c.messages.size()), c.messages);
+    const std::string where = c.args[0] + " " + c.args[1] + " " + c.args.back();
+    EXPECT_EQ(run.status, c.status) << where;
+    EXPECT_TRUE(framesOut == c.framesOut) << where;
+    // A run that copied ends with the Done line, unless it is quiet.
+    const bool done = c.status == 0 && std::ranges::count(c.args, "--quiet") == 0 &&
+                      std::ranges::count(c.args, "--check") == 0;
+    EXPECT_TRUE(
+        std::regex_match(messages.substr(std::min(messages.size(), c.messages.size())),
+                         std::regex(done ? "Done! \\(elapsed time [0-9]+ seconds\\)\n" : "")))
+        << where << ": " << messages;
+    EXPECT_EQ(messages.substr(0, c.messages.size()), c.messages) << where;
     EXPECT_TRUE(readFile(path("out.yuv")) == c.outYuv) << c.args[0] << " " << c.args[1];
   }
   testing::expectFrames(path("new.yuv"), listFrames);
+  EXPECT_FALSE(std::filesystem::exists(path("new.y4m")));
   EXPECT_EQ(readFile(path("list.txt")), listText);
 }
 
@@ -658,7 +725,9 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
       {{"--frames=3", "list.txt", "out.yuv"}, 1, usage + "Error: unknown option \"--frames=3\"\n"},
       {{"--y4m=yes", "list.txt", "out.yuv"}, 1, usage + "Error: option --y4m takes no value\n"},
       {{"--size=352x288", "list.txt"}, 1, usage},
-      {{"--version", "list.txt", "out.yuv"}, 0, "Corvane Test Set Assembler (10-24-2014)\n"},
+      {{"--version", "list.txt", "out.yuv"},
+       0,
+       "Corvane Test Set Assembler (10-24-2014)\ntestset-assembler " TSA_VERSION "\n"},
       // Y4M sources of two formats; beside a raw one; of a C the tool does
       // not know; of another format than the options name.
       {{"cif.y4m.list", "out.yuv"},
@@ -696,7 +765,8 @@ TEST_F(EndToEnd, HelpShowsTheOptionsAndTheDefaultFormat) {
   EXPECT_EQ(run.status, 0);
   ASSERT_TRUE(run.out.starts_with(usage + "\n")) << run.out;
   for (const std::string option :
-       {"--size=WxH", "--pix-fmt=NAME", "--y4m", "--yes", "--reflink=never", "--version"}) {
+       {"--size=WxH", "--pix-fmt=NAME", "--frame-rate=N[/D]", "--y4m", "--raw", "--yes", "--quiet",
+        "--check", "--reflink=never", "--version"}) {
     EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option;
   }
   EXPECT_NE(run.out.find(testing::defaultFormatName), std::string::npos);

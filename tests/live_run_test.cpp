@@ -423,6 +423,7 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/text_win32.h"
 #include "test_support.h"
@@ -487,6 +488,38 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
   EXPECT_EQ(outputWhileWaiting, static_cast<std::uintmax_t>(tsa::frameSize));
   EXPECT_TRUE(tsa::testing::readFile(path("out.yuv")) ==
               frameBytes(1, 0) + frameBytes(5, 1) + frameBytes(5, 2));
+}
+
+// An encoder on Windows makes a named pipe and waits for its writer: the
+// run opens it once, asks nothing, and writes the frames into it. A server
+// that takes one client would lose the run to any look at the pipe first.
+TEST_F(NamedPipeRun, ANamedPipeOutputIsWrittenWithoutAQuestion) {
+  const std::wstring name = L"\\\\.\\pipe\\tsa-out-" + std::to_wstring(::GetCurrentProcessId());
+  tsa::testing::writeSource(path("a.yuv"), 1, 2);
+  tsa::testing::writeText(path("list.txt"), "a.yuv 0 2\n");
+  const HANDLE pipe =
+      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
+                         1 << 20, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::string received;
+  std::thread reader([&] {
+    if (::ConnectNamedPipe(pipe, nullptr) == 0 && ::GetLastError() != ERROR_PIPE_CONNECTED) {
+      return;
+    }
+    std::vector<char> chunk(1 << 16);
+    DWORD got = 0;
+    while (::ReadFile(pipe, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) != 0 &&
+           got > 0) {
+      received.append(chunk.data(), got);
+    }
+  });
+  // No answer comes: a question would end the run with status 10.
+  const tsa::testing::ToolRun run =
+      tsa::testing::runTool(dir_, {"list.txt", tsa::utf8FromWide(name)});
+  reader.join();
+  ::CloseHandle(pipe);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(received == frameBytes(1, 0) + frameBytes(1, 1));
 }
 
 // The code page belongs to the console, not to the tool: a run in it must

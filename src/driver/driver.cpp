@@ -11,6 +11,7 @@
 #include "engine/edit_list.h"
 #include "engine/file.h"
 #include "engine/frame_buffer.h"
+#include "engine/list_check.h"
 #include "engine/splicer.h"
 #include "engine/stop.h"
 #include "engine/y4m.h"
@@ -19,6 +20,7 @@ namespace tsa {
 namespace {
 
 const char* const banner = "Corvane Test Set Assembler (10-24-2014)\n";
+const char* const version = TSA_VERSION;
 
 // The name that stands for a standard stream: the edit list on standard
 // input, or the output on standard output.
@@ -29,8 +31,11 @@ constexpr std::string_view standardStream = "-";
 // gives no right to destroy it. A file that another open holds for writing
 // is not asked about, because the open for writing is refused next anyway.
 bool outputNeedsConsent(const std::string& outFile) {
-  if (outFile == standardStream) {
-    return false;  // whoever gave the run its standard output chose it
+  if (outFile == standardStream || isPipeName(outFile)) {
+    // Whoever gave the run its standard output chose it; a Windows named
+    // pipe is a reader waiting for the frames, and looking at it would
+    // connect to that reader and hang up on it.
+    return false;
   }
   const OpenResult probe = openForReading(outFile);
   if (probe.file.isOpen()) {
@@ -80,20 +85,40 @@ OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
   return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;
 }
 
-// The output of a run, and the form it is written in.
+// The output of a run.
 struct Output {
   OutputFile file;
-  bool y4m;       // asked for, or named .y4m and not a device
+  bool device;    // a character or block device: /dev/null, a console
   bool replaces;  // it holds an older file, which is to be emptied
 };
+
+// Whether the output `outFile` is written as Y4M: asked for, named .y4m
+// (a device never is), or standard output fed from Y4M sources whose
+// format the run took; never with --raw.
+bool writesY4m(const RunOptions& options, const std::string& outFile, bool device,
+               bool formatFromY4m) {
+  return !options.rawOutput && (options.y4mOutput || (y4m::namesY4m(outFile) && !device) ||
+                                (outFile == standardStream && formatFromY4m));
+}
+
+// What the copy (or the check) needs to know of the run.
+CopyPlan planOf(ScanResult scan, const RunOptions& options, bool y4mOutput) {
+  CopyPlan plan;
+  plan.totalFrames = scan.totalFrames;
+  plan.sources = std::move(scan.sources);
+  plan.format = scan.format;
+  plan.y4mOutput = y4mOutput;
+  plan.shareBlocks = options.shareBlocks;
+  plan.frameRate = options.frameRate;
+  return plan;
+}
 
 // Opens the output, unless it is a file the run reads, and says whether it
 // is to be emptied. Devices and pipes (/dev/null, a terminal) have no length
 // to cut, and an empty file needs no cut. Nor is a file cut that the list
 // may name past a line the pre-scan will stop at: that run writes nothing.
 std::optional<Output> openOutput(const std::string& outFile, const FileIdentity& editList,
-                                 EditListReader& pEditListFile, const RunOptions& options,
-                                 Console& console) {
+                                 EditListReader& pEditListFile, Console& console) {
   const bool standardOutput = outFile == standardStream;
   OpenResult output = standardOutput ? openStandardOutput() : openForWriting(outFile);
   bool usable = output.file.isOpen();
@@ -119,7 +144,19 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
   return Output{OutputFile(std::move(output.file), outFile, output.regularFile,
                            standardOutput ? OutputFile::Origin::StandardOutput
                                           : OutputFile::Origin::OpenedByTheRun),
-                options.y4mOutput || (y4m::namesY4m(outFile) && !output.device), replaces};
+                output.device, replaces};
+}
+
+// A run that checks the list (--check) and writes nothing: the output is
+// not looked at, asked about or opened.
+ExitStatus checkRun(EditListReader& pEditListFile, const RunOptions& options,
+                    const std::string& outFile, Console& console) {
+  ScanResult scan = scanEditList(pEditListFile, console, options.format);
+  if (scan.status != ExitStatus::Success) {
+    return scan.status;
+  }
+  const bool y4mOutput = writesY4m(options, outFile, false, scan.formatFromY4m);
+  return checkList(pEditListFile, planOf(std::move(scan), options, y4mOutput), console);
 }
 
 }  // namespace
@@ -139,11 +176,11 @@ bool isConsent(std::string_view answer) {
 
 void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
   if (elapsedSeconds > 60) {
-    console.print("Done! (elapsed time %lld min. %lld sec.)\n",
-                  static_cast<long long>(elapsedSeconds / 60),
-                  static_cast<long long>(elapsedSeconds % 60));
+    console.note("Done! (elapsed time %lld min. %lld sec.)\n",
+                 static_cast<long long>(elapsedSeconds / 60),
+                 static_cast<long long>(elapsedSeconds % 60));
   } else {
-    console.print("Done! (elapsed time %.0f seconds)\n", static_cast<double>(elapsedSeconds));
+    console.note("Done! (elapsed time %.0f seconds)\n", static_cast<double>(elapsedSeconds));
   }
 }
 
@@ -157,7 +194,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
       printHelp(console);
       return ExitStatus::Success;
     case CommandLine::Verdict::Version:
-      console.print("%s", banner);
+      console.print("%stestset-assembler %s\n", banner, version);
       return ExitStatus::Success;
     case CommandLine::Verdict::Usage:
       printUsage(console);
@@ -168,7 +205,10 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
       return ExitStatus::UsageShown;
   }
   const RunOptions& options = line.options;
-  console.print("%s\n", banner);
+  if (options.quiet) {
+    console.quieten();
+  }
+  console.note("%s\n", banner);
 
   // The edit list is opened before the output path is looked at, so a
   // missing list never leads to the question or to a changed output.
@@ -189,12 +229,14 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   }
 
   const std::string& outFile = line.names[1];
+  if (options.checkOnly) {
+    return checkRun(pEditListFile, options, outFile, console);
+  }
   if (!options.replaceWithoutAsking && outputNeedsConsent(outFile) &&
       !askToOverwrite(outFile, answers, console)) {
     return ExitStatus::OverwriteDeclined;
   }
-  std::optional<Output> output =
-      openOutput(outFile, editListIdentity, pEditListFile, options, console);
+  std::optional<Output> output = openOutput(outFile, editListIdentity, pEditListFile, console);
   if (!output) {
     return ExitStatus::OutputNotWritable;
   }
@@ -210,13 +252,8 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
-  CopyPlan plan;
-  plan.totalFrames = scan.totalFrames;
-  plan.sources = std::move(scan.sources);
-  plan.format = scan.format;
-  plan.y4mOutput = output->y4m;
-  plan.shareBlocks = options.shareBlocks;
-  plan.frameRate = options.frameRate;
+  const bool y4mOutput = writesY4m(options, outFile, output->device, scan.formatFromY4m);
+  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {

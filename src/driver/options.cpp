@@ -97,8 +97,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     const std::string name = argument.substr(0, equals);
     const bool takesValue =
         name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
-    const bool takesNone =
-        name == "--y4m" || name == "--yes" || name == "--help" || name == "--version";
+    const bool takesNone = name == "--y4m" || name == "--raw" || name == "--yes" ||
+                           name == "--quiet" || name == "--check" || name == "--help" ||
+                           name == "--version";
     if (!takesValue && !takesNone) {
       return bad("Error: unknown option \"" + argument + "\"");
     }
@@ -126,8 +127,14 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
       read = readFrameRateValue(value, line.options, line.problem);
     } else if (name == "--y4m") {
       line.options.y4mOutput = true;
+    } else if (name == "--raw") {
+      line.options.rawOutput = true;
     } else if (name == "--yes") {
       line.options.replaceWithoutAsking = true;
+    } else if (name == "--quiet") {
+      line.options.quiet = true;
+    } else if (name == "--check") {
+      line.options.checkOnly = true;
     } else if (name == "--help") {
       line.verdict = CommandLine::Verdict::Help;
       return line;
@@ -150,7 +157,11 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     line.verdict = CommandLine::Verdict::Usage;
     return line;
   }
-  const bool y4mOutput = line.options.y4mOutput || y4m::namesY4m(line.names[1]);
+  if (line.options.rawOutput && line.options.y4mOutput) {
+    return bad("Error: options --raw and --y4m ask for two forms of output");
+  }
+  const bool y4mOutput =
+      line.options.y4mOutput || (y4m::namesY4m(line.names[1]) && !line.options.rawOutput);
   if (const std::string problem = y4mOutput && line.options.format
                                       ? y4mProblem(*line.options.format, line.names[1])
                                       : std::string();
@@ -179,14 +190,18 @@ void printHelp(Console& console) {
       "                    (rgb24, bgra, x2rgb10le); the README's Formats lists all\n"
       "  --frame-rate=N[/D]  the frame rate a Y4M output's header gives (F)\n"
       "  --y4m             write the output as Y4M whatever its name\n"
+      "  --raw             write the output raw whatever its name or sources\n"
       "  --yes             replace an existing output without asking\n"
+      "  --quiet           print nothing but failures (and the question, if asked)\n"
+      "  --check           check the list and every range against its source, and\n"
+      "                    write nothing: the output is not opened\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"
       "  --help            show this text\n"
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"
       "\n"
       "Edit list - is standard input; output - is standard output, and the run's\n"
-      "messages then go to standard error.\n"
+      "messages then go to standard error; it is Y4M when the sources are.\n"
       "Raw sources are read as %s unless the options say otherwise;\n"
       "a list of Y4M sources only takes the format of the first.\n",
       defaultFrameFormat.describe().c_str());

@@ -15,6 +15,9 @@ namespace tsa {
 struct RunOptions {
   std::optional<FrameFormat> format;  // --size and --pix-fmt, when either is given
   bool y4mOutput = false;             // --y4m
+  bool rawOutput = false;             // --raw
+  bool quiet = false;                 // --quiet
+  bool checkOnly = false;             // --check
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
   std::string frameRate;              // --frame-rate, as a Y4M F value ("30000:1001")

@@ -17,12 +17,26 @@ Console Console::forStream(std::FILE* out) {
 void Console::print(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  printArgs(format, args);
+  va_end(args);
+}
+
+void Console::note(const char* format, ...) {
+  if (quiet_) {
+    return;
+  }
+  va_list args;
+  va_start(args, format);
+  printArgs(format, args);
+  va_end(args);
+}
+
+void Console::printArgs(const char* format, std::va_list args) {
   if (flush_ == Flush::EveryPrint) {
     printToTerminal(out_, format, args);
   } else {
     std::vfprintf(out_, format, args);
   }
-  va_end(args);
 }
 
 }  // namespace tsa

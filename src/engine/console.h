@@ -33,15 +33,27 @@ class Console {
   /// printed on `out`.
   static Console forStream(std::FILE* out);
 
-  /// Prints a printf-style message.
+  /// Prints a printf-style message: a failure, or the overwrite question.
   void print(const char* format, ...) TSA_PRINTF_FORMAT(2, 3);
+
+  /// Prints a printf-style note of how the run goes (the banner, progress,
+  /// warnings, the closing report), unless the console is quiet.
+  void note(const char* format, ...) TSA_PRINTF_FORMAT(2, 3);
+
+  /// From now on keeps notes off the stream (--quiet): scripts and logs
+  /// see failures and the question alone.
+  void quieten() { quiet_ = true; }
 
   /// Pushes everything printed so far out (before reading input, at the end).
   void flush() { std::fflush(out_); }
 
  private:
+  /// Prints a printf-style message from `args`.
+  void printArgs(const char* format, std::va_list args);
+
   std::FILE* out_;
   Flush flush_;
+  bool quiet_ = false;
 };
 
 /// True when `stream` shows on a terminal (a console window on Windows).

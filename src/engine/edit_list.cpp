@@ -332,7 +332,7 @@ void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat&
   const std::int64_t frameBytes = format.frameBytes();
   for (const SourceForm& source : sources) {
     if (source.regularFile && !source.y4mHeader && source.bytes % frameBytes != 0) {
-      console.print(
+      console.note(
           "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
           "bytes each)\n",
           source.name.c_str(), static_cast<long long>(source.bytes), format.describe().c_str(),
@@ -343,20 +343,16 @@ void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat&
 
 }  // namespace
 
-FrameFormat runFormat(const std::optional<FrameFormat>& chosen,
-                      const std::vector<SourceForm>& sources) {
-  if (chosen) {
-    return *chosen;
-  }
+std::optional<FrameFormat> y4mSourcesFormat(const std::vector<SourceForm>& sources) {
   const auto y4m = std::ranges::find_if(
       sources, [](const SourceForm& source) { return source.y4mHeader.has_value(); });
   const bool allY4m = std::ranges::all_of(sources, [](const SourceForm& source) {
     return !source.regularFile || source.y4mHeader.has_value();
   });
   if (y4m == sources.end() || !allY4m) {
-    return defaultFrameFormat;
+    return std::nullopt;
   }
-  return y4m::formatOf(*y4m->y4mHeader).value_or(defaultFrameFormat);
+  return y4m::formatOf(*y4m->y4mHeader);
 }
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
@@ -391,7 +387,9 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
   for (const std::string& name : fileNames) {
     probes.push_back(probeSource(name, result.sources.emplace_back()));
   }
-  result.format = runFormat(chosen, result.sources);
+  const std::optional<FrameFormat> y4mFormat = y4mSourcesFormat(result.sources);
+  result.formatFromY4m = !chosen && y4mFormat;
+  result.format = chosen ? *chosen : y4mFormat.value_or(defaultFrameFormat);
   for (std::size_t i = 0; i < probes.size(); ++i) {
     SourceForm& source = result.sources[i];
     const char* name = source.name.c_str();

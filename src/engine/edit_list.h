@@ -77,6 +77,10 @@ class EditListReader {
   /// malformed line it prints the reason, with the line number, on `console`.
   [[nodiscard]] Next next(EditInstruction& inst, Console& console);
 
+  /// The number of the line the last instruction stood on, counted from 1,
+  /// blank and comment lines included.
+  [[nodiscard]] std::int64_t lineNumber() const { return lineNumber_; }
+
   /// Goes back to the first line.
   void rewind() {
     position_ = 0;
@@ -143,24 +147,25 @@ struct ScanResult {
   std::int64_t totalFrames = 0;
   std::vector<SourceForm> sources;
   FrameFormat format;
+  bool formatFromY4m = false;  // the format is the Y4M sources' (see y4mSourcesFormat)
 };
 
-/// The format of a run's frames: `chosen` where the command line names one;
-/// else, when there are Y4M sources and every source that is a regular file
-/// is one, the first Y4M source's (where the tool knows it); else the
-/// build's default.
-[[nodiscard]] FrameFormat runFormat(const std::optional<FrameFormat>& chosen,
-                                    const std::vector<SourceForm>& sources);
+/// The format the Y4M sources give a run: when there are Y4M sources and
+/// every source that is a regular file is one, the first Y4M source's
+/// (where the tool knows it); else nothing, and the run takes the format
+/// the command line names, or the build's default.
+[[nodiscard]] std::optional<FrameFormat> y4mSourcesFormat(const std::vector<SourceForm>& sources);
 
 /// Reads the whole list, adds up the frame counts, allows at most
 /// maxSourceFiles distinct source names (compared byte for byte) and checks,
 /// in order of first appearance, that every distinct source is there to be
 /// read and, for a Y4M source, that its header is readable and its frames
-/// of the run's format (see runFormat). Prints nothing on success, but for
-/// a warning of each raw file that is not a whole number of frames of a
-/// format `chosen` by hand, and leaves the list rewound for the copy pass. A malformed line (4), a name too many
-/// (8) or a source that cannot be read or used (9) is reported on
-/// `console`; the first problem met ends the scan.
+/// of the run's format: `chosen` where the command line names one, else
+/// the Y4M sources' (see y4mSourcesFormat), else the build's default. Prints nothing on success,
+/// but for a warning of each raw file that is not a whole number of frames of a format `chosen` by
+/// hand, and leaves the list rewound for the copy pass. A malformed line (4), a name too many (8)
+/// or a source that cannot be read or used (9) is reported on `console`; the first problem met ends
+/// the scan.
 [[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
                                       const std::optional<FrameFormat>& chosen = std::nullopt);
 

@@ -85,7 +85,8 @@ enum class PipeOpen {
 
 /// Opens `path` for writing, creating it if needed, and holds it
 /// exclusively. Nothing is cut: see cutToLength. Fails with heldElsewhere
-/// while any other open holds the file.
+/// while any other open holds the file. A Windows named pipe (see
+/// isPipeName) is waited for until its server listens.
 [[nodiscard]] OpenResult openForWriting(const std::string& path);
 
 /// Standard input, as a file of its own to read from (the edit list `-`).
@@ -103,6 +104,11 @@ enum class PipeOpen {
 
 /// True when something exists at `path` (a dangling link does not count).
 [[nodiscard]] bool pathExists(const std::string& path);
+
+/// True for a name in the Windows named-pipe namespace (\\.\pipe\NAME),
+/// which opening for reading would connect to the pipe's server; no POSIX
+/// name is one (a FIFO is told by looking at it).
+[[nodiscard]] bool isPipeName(const std::string& path);
 
 /// What is at a path, seen without opening it.
 struct PathInfo {

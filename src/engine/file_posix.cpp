@@ -184,6 +184,8 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 
 bool pathExists(const std::string& path) { return identityOf(path).has_value(); }
 
+bool isPipeName(const std::string& /*path*/) { return false; }
+
 PathInfo lookAt(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {

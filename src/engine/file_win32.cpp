@@ -17,21 +17,6 @@ FileHandle::Native nativeOf(HANDLE handle) { return reinterpret_cast<FileHandle:
 
 int lastError() { return static_cast<int>(::GetLastError()); }
 
-// True for a name in the named-pipe namespace, \\.\pipe\NAME.
-bool isPipeName(const std::string& path) {
-  constexpr std::string_view prefix = "\\\\.\\pipe\\";
-  if (path.size() <= prefix.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const char c = path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] + 32) : path[i];
-    if (c != prefix[i] && !(prefix[i] == '\\' && c == '/')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 OpenResult failed(int error) {
   OpenResult result;
   result.error = error;
@@ -106,25 +91,55 @@ int FileHandle::close() {
   return ::CloseHandle(handle) != 0 ? 0 : lastError();
 }
 
-OpenResult openForReading(const std::string& path, PipeOpen pipe) {
-  // Others may read too, but nobody may write while the run reads. A
-  // directory cannot be opened this way at all.
-  OpenResult result = openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  // A pipe whose writer has every instance connected, or has not made a
-  // new one yet, is waited for, until a stop.
-  while (pipe == PipeOpen::WaitForWriter && isPipeName(path) && !result.file.isOpen() &&
+bool isPipeName(const std::string& path) {
+  constexpr std::string_view prefix = "\\\\.\\pipe\\";
+  if (path.size() <= prefix.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const char c = path[i] >= 'A' && path[i] <= 'Z' ? static_cast<char>(path[i] + 32) : path[i];
+    if (c != prefix[i] && !(prefix[i] == '\\' && c == '/')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// Opens the named pipe `path` with `access`: a pipe whose server has every
+// instance connected, or has not made a new one yet, is waited for, until
+// a stop.
+OpenResult openPipe(const std::string& path, DWORD access, DWORD share) {
+  OpenResult result = openWith(path, access, share, OPEN_EXISTING);
+  while (!result.file.isOpen() &&
          (result.error == ERROR_PIPE_BUSY || result.error == ERROR_FILE_NOT_FOUND) &&
          !stopRequested()) {
     if (::WaitNamedPipeW(systemPath(path).c_str(), 100) == 0) {
       ::Sleep(10);
     }
-    result = openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    result = openWith(path, access, share, OPEN_EXISTING);
   }
   return result;
 }
 
+}  // namespace
+
+OpenResult openForReading(const std::string& path, PipeOpen pipe) {
+  // Others may read too, but nobody may write while the run reads. A
+  // directory cannot be opened this way at all.
+  if (pipe == PipeOpen::WaitForWriter && isPipeName(path)) {
+    return openPipe(path, GENERIC_READ, FILE_SHARE_READ);
+  }
+  return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
 OpenResult openForWriting(const std::string& path) {
-  // No sharing at all, and nothing cut: see cutToLength.
+  // No sharing at all, and nothing cut: see cutToLength. A pipe's reader
+  // is its server, which the run meets as a pipe source meets its writer.
+  if (isPipeName(path)) {
+    return openPipe(path, GENERIC_WRITE, 0);
+  }
   return openWith(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
 }
 

@@ -130,6 +130,15 @@ bool FrameSource::markersAre(std::int64_t first, std::int64_t count,
   return true;
 }
 
+bool FrameSource::markersLikeTheFirst(std::int64_t first, std::int64_t count) const {
+  const OpenResult start = openForReading(name_);
+  std::string marker(markerBytes(), '\0');
+  const std::span<unsigned char> bytes(reinterpret_cast<unsigned char*>(marker.data()),
+                                       marker.size());
+  return start.file.isOpen() && seekTo(start.file, offsetOf(0)) == 0 &&
+         readSome(start.file, bytes).bytes == bytes.size() && markersAre(first, count, marker);
+}
+
 FrameSource::Read FrameSource::shortRead() const {
   if (stopRequested()) {
     return Read::Stopped;

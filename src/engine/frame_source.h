@@ -99,6 +99,11 @@ class FrameSource {
   [[nodiscard]] bool markersAre(std::int64_t first, std::int64_t count,
                                 std::string_view marker) const;
 
+  /// True when the `count` frames from `first` on each start with the
+  /// first frame's marker, so that they lie where the layout says (always,
+  /// for no marker).
+  [[nodiscard]] bool markersLikeTheFirst(std::int64_t first, std::int64_t count) const;
+
   /// The error of the last read that Failed.
   [[nodiscard]] int error() const { return error_; }
 

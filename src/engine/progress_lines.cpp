@@ -13,12 +13,12 @@ void printProgressLine(Console& console, std::int64_t frameIndex, std::int64_t n
   const float totalPercent =
       totalFrames > 0 ? static_cast<float>(framesWritten * 100) / static_cast<float>(totalFrames)
                       : 100.0F;
-  console.print("(%3.0f%%) %-30s  %4.0f%%\r", static_cast<double>(splicePercent), sourceFileName,
-                static_cast<double>(totalPercent));
+  console.note("(%3.0f%%) %-30s  %4.0f%%\r", static_cast<double>(splicePercent), sourceFileName,
+               static_cast<double>(totalPercent));
 }
 
 void printClosingLine(Console& console, const char* sourceFileName) {
-  console.print("(100%%) %-40s\n", sourceFileName);
+  console.note("(100%%) %-40s\n", sourceFileName);
 }
 
 void ProgressLines::startSplice(const EditInstruction& inst) {

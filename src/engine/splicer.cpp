@@ -149,10 +149,8 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
       console_(console),
       // The frames of a batch being read, of one being written, and one
       // whose end is carried are staged and not yet whole at most.
-      out_(pOutFile,
-           plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate)
-                          : "",
-           plan.y4mOutput ? std::string(y4m::frameMarker) : "", 2 * framesPerWrite(plan) + 2),
+      out_(pOutFile, outputHeaderOf(plan), plan.y4mOutput ? std::string(y4m::frameMarker) : "",
+           2 * framesPerWrite(plan) + 2),
       lines_(console, plan.totalFrames),
       sharing_(out_, pOutFile, plan.shareBlocks),
       buffered_(out_, pOutFile, frameBuf, framesPerWrite(plan), lines_, console) {
@@ -281,6 +279,10 @@ FrameLayout SpliceWalk::layoutOf(const std::string& name) const {
 }
 
 }  // namespace
+
+std::string outputHeaderOf(const CopyPlan& plan) {
+  return plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate) : "";
+}
 
 ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                        std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console) {

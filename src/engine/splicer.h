@@ -32,6 +32,10 @@ struct CopyPlan {
   std::string frameRate;    // a Y4M output's F, when given ("30000:1001")
 };
 
+/// The stream header a Y4M output of `plan` starts with (F, I, A and C from
+/// the first Y4M source; see y4m::outputHeader), or nothing for a raw one.
+[[nodiscard]] std::string outputHeaderOf(const CopyPlan& plan);
+
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end
 /// of `pOutFile`, through `frameBuf` (frameBufBytes(plan.format), see
