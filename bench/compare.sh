@@ -192,6 +192,12 @@ for way in tool_single ${candidate:+candidate_single}; do
     'BEGIN {printf "%s: %.2f ms a one-frame splice new, %.2f ms replacing\n", w, 1000 * n / k, 1000 * r / k}'
 done
 
+echo
+echo "Every round, in seconds (new, then replace):"
+for way in "${ways[@]}"; do
+  printf '%-17s %s\n%-17s %s\n' "$way" "${times[$way.new]}" "" "${times[$way.replace]}"
+done
+
 peak() {
   rm -f out-rss.yuv
   /usr/bin/time -f %M "$tool" "$1" out-rss.yuv </dev/null 2>&1 >/dev/null | tail -1

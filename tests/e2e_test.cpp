@@ -457,52 +457,30 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
     std::string outYuv;  // what out.yuv holds afterwards (it starts as `old`)
   };
   const std::string frames = testing::framesOf(listFrames);
-  const std::string checked = "Checked 3 splices: 6 frames of " + testing::defaultFormatName +
-                              ", a raw output of " + std::to_string(6 * frameSize) + " bytes";
+  const std::string refusal = "Output file \"list.txt\" cannot be opened for writing\n";
+  const auto checked = [&](int splices, std::int64_t frameCount, const std::string& output) {
+    return banner + "Checked " + std::to_string(splices) +
+           " splices: " + std::to_string(frameCount) + " frames of " + testing::defaultFormatName +
+           ", a " + output + " bytes";
+  };
+  const std::string rawBytes = "raw output of " + std::to_string(6 * frameSize);
+  const std::string y4mBytes =
+      "Y4M output of " + std::to_string(y4mHeader.size() + 6 * (6 + frameSize));
+  const std::string pastEnd = "Error: line 2: \"b.yuv\" holds 4 frames, not frames 2 to 4\n";
+  const std::string cY4m = "YUV4MPEG2 " + testing::defaultY4mSize + " F50:1 Ip A1:1 C420jpeg\n" +
+                           testing::framesOf({{3, 1, 2}}, "FRAME\n");
+  const std::string cRaw = testing::framesOf({{3, 1, 2}});
   std::vector<Case> cases = {
       // Scripts: quiet runs, checked lists, Y4M sources to standard output.
       {{"--quiet", "--yes", "list.txt", "out.yuv"}, "", 0, "", "", false, frames},
       {{"--quiet", "list.txt", "-"}, "", 0, frames, "", true, old},
       {{"--quiet", "list.txt", "out.yuv"}, "n\n", 10, "", question("out.yuv"), false, old},
-      {{"--quiet", "--yes", "list.txt", "list.txt"},
-       "",
-       3,
-       "",
-       "Output file \"list.txt\" cannot be opened for writing\n",
-       false,
-       old},
-      {{"--check", "list.txt", "out.yuv"}, "", 0, "", banner + checked + "\n", false, old},
-      {{"--check", "list.txt", "new.y4m"},
-       "",
-       0,
-       "",
-       banner + "Checked 3 splices: 6 frames of " + testing::defaultFormatName +
-           ", a Y4M output of " + std::to_string(y4mHeader.size() + 6 * (6 + frameSize)) +
-           " bytes\n",
-       false,
-       old},
-      {{"--check", "-", "out.yuv"},
-       "a.yuv 0 1\nb.yuv 2 3\n",
-       6,
-       "",
-       banner + "Error: line 2: \"b.yuv\" holds 4 frames, not frames 2 to 4\n",
-       false,
-       old},
-      {{"-", "-"},
-       "c.y4m 1 2\n",
-       0,
-       "YUV4MPEG2 " + testing::defaultY4mSize + " F50:1 Ip A1:1 C420jpeg\n" +
-           testing::framesOf({{3, 1, 2}}, "FRAME\n"),
-       banner + cLines,
-       true,
-       old},
-      {{"--raw", "-", "-"},
-       "c.y4m 1 2\n",
-       0,
-       testing::framesOf({{3, 1, 2}}),
-       banner + cLines,
-       true,
-       old},
+      {{"--quiet", "--yes", "list.txt", "list.txt"}, "", 3, "", refusal, false, old},
+      {{"--check", "list.txt", "out.yuv"}, "", 0, "", checked(3, 6, rawBytes) + "\n", false, old},
+      {{"--check", "list.txt", "new.y4m"}, "", 0, "", checked(3, 6, y4mBytes) + "\n", false, old},
+      {{"--check", "-", "out.yuv"}, "a.yuv 0 1\nb.yuv 2 3\n", 6, "", banner + pastEnd, false, old},
+      {{"-", "-"}, "c.y4m 1 2\n", 0, cY4m, banner + cLines, true, old},
+      {{"--raw", "-", "-"}, "c.y4m 1 2\n", 0, cRaw, banner + cLines, true, old},
       {{"list.txt", "-"}, "", 0, frames, banner + listOutput, true, old},
       {{"--y4m", "list.txt", "-"},
        "",
@@ -514,24 +492,18 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
       {{"-", "new.yuv"}, listText, 0, "", banner + listOutput, false, old},
       {{"-", "out.yuv"}, listText, 10, "", banner + question("out.yuv"), false, old},
       {{"list.txt", "--yes", "out.yuv"}, "", 0, "", banner + listOutput, false, frames},
-      {{"--yes", "list.txt", "list.txt"},
-       "",
-       3,
-       "",
-       banner + "Output file \"list.txt\" cannot be opened for writing\n",
-       false,
-       old},
+      {{"--yes", "list.txt", "list.txt"}, "", 3, "", banner + refusal, false, old},
   };
 #ifndef _WIN32
   // A pipe has no length to check the list against.
   ASSERT_EQ(::mkfifo(path("live.fifo").c_str(), 0644), 0);
+  const std::string unchecked = checked(4, 8, "raw output of " + std::to_string(8 * frameSize)) +
+                                "; not checked: \"live.fifo\" (a pipe or device)";
   cases.push_back({{"--check", "-", "out.yuv"},
                    listText + "live.fifo 0 2\n",
                    0,
                    "",
-                   banner + "Checked 4 splices: 8 frames of " + testing::defaultFormatName +
-                       ", a raw output of " + std::to_string(8 * frameSize) +
-                       " bytes; not checked: \"live.fifo\" (a pipe or device)\n",
+                   unchecked + "\n",
                    false,
                    old});
 #endif
@@ -581,6 +553,10 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     std::string warning = {};  // of the second source, cut short by 100 bytes
   };
   const std::string cif = "YUV4MPEG2 W352 H288 F30:1 ";
+  const std::string alphaOut = cif + "Ip A1:1 C444alpha\n";
+  const std::string partFrames =
+      "Warning: input file \"s2.yuv\" holds 7559 bytes, not a whole number of 37x23 rgb24 frames "
+      "(2553 bytes each)\n";
   const Case cases[] = {
       {{"--size=352x288"}, "", {101376, 25344, 25344}, "out.yuv", ""},
       {{"--size", "352x288", "--pix-fmt", "yuv422p10le"},
@@ -614,19 +590,9 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
       {{"--size=352x288", "--pix-fmt=nv12"}, "", {101376, 50688}, "out.yuv", ""},
       {{"--size=352x288", "--pix-fmt=p010be"}, "", {202752, 101376}, "out.yuv", ""},
       {{"--size=353x288", "--pix-fmt=yuyv422"}, "", {203904}, "out.yuv", ""},
-      {{"--size=37x23", "--pix-fmt=rgb24"},
-       "",
-       {2553},
-       "out.yuv",
-       "",
-       "Warning: input file \"s2.yuv\" holds 7559 bytes, not a whole number of 37x23 rgb24 frames "
-       "(2553 bytes each)\n"},
+      {{"--size=37x23", "--pix-fmt=rgb24"}, "", {2553}, "out.yuv", "", partFrames},
       {{"--size=352x288", "--pix-fmt=gbrp10le"}, "", {202752, 202752, 202752}, "out.yuv", ""},
-      {{},
-       cif + "C444alpha\n",
-       {101376, 101376, 101376, 101376},
-       "out.y4m",
-       cif + "Ip A1:1 C444alpha\n"},
+      {{}, cif + "C444alpha\n", {101376, 101376, 101376, 101376}, "out.y4m", alphaOut},
       {{"--size=352x288", "--pix-fmt=yuvj420p", "--frame-rate=30000/1001"},
        "",
        {101376, 25344, 25344},
@@ -683,7 +649,22 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
     int status;
     std::string out;
   };
-  const std::string cannotCopy = "Error: pixel format \"";
+  const auto refused = [&](const std::string& problem) {
+    return usage + "Error: " + problem + "\n";
+  };
+  const auto withList = [](const std::string& option) {
+    return std::vector<std::string>{option, "list.txt", "out.yuv"};
+  };
+  const std::string format = "pixel format \"";
+  const std::string beFrames = "yuv420p10be frames: ";
+  const std::string notCopied = "\" cannot be copied: ";
+  const std::string palette = "its frames are indices into a palette of their own";
+  const std::string bits = "its pixels are packed into bits, not whole bytes";
+  const std::string y4m = "a Y4M file cannot hold ";
+  const std::string names =
+      "\": expected a name ffmpeg gives one, such as yuv420p10le, nv12, p010le, yuyv422, rgb24 or "
+      "gbrp";
+  const std::string rates = "\": expected N or N/D, such as 25 or 30000/1001";
   const std::string badSize = "\": expected WIDTHxHEIGHT, such as 1920x1080\n";
   const Case cases[] = {
       {{"--size=0x10", "list.txt", "out.yuv"}, 1, usage + "Error: bad frame size \"0x10" + badSize},
@@ -696,32 +677,17 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
        usage +
            "Error: frames of 100000x100000 yuv420p do not fit: a frame may take 1073741824 bytes "
            "at most\n"},
-      {{"--pix-fmt=pal8", "list.txt", "out.yuv"},
-       1,
-       usage + cannotCopy +
-           "pal8\" cannot be copied: its frames are indices into a palette of "
-           "their own\n"},
-      {{"--pix-fmt=monow", "list.txt", "out.yuv"},
-       1,
-       usage + cannotCopy +
-           "monow\" cannot be copied: its pixels are packed into bits, not "
-           "whole bytes\n"},
+      {withList("--pix-fmt=pal8"), 1, refused(format + "pal8" + notCopied + palette)},
+      {withList("--pix-fmt=monow"), 1, refused(format + "monow" + notCopied + bits)},
       {{"--pix-fmt=nv12", "list.txt", "out.y4m"},
        1,
-       usage + "Error: a Y4M file cannot hold nv12 frames: name the output .yuv\n"},
-      {{"--pix-fmt=yuv420p10be", "--y4m", "list.txt", "out.yuv"},
+       refused(y4m + "nv12 frames: name the output .yuv")},
+      {{"--y4m", "--pix-fmt=yuv420p10be", "list.txt", "out.yuv"},
        1,
-       usage + "Error: a Y4M file cannot hold yuv420p10be frames: leave out --y4m\n"},
-      {{"--pix-fmt=yuv411p10le", "list.txt", "out.yuv"},
-       1,
-       usage + "Error: unknown pixel format \"yuv411p10le\": expected a name ffmpeg gives one, "
-               "such as yuv420p10le, nv12, p010le, yuyv422, rgb24 or gbrp\n"},
-      {{"--frame-rate=0", "list.txt", "out.yuv"},
-       1,
-       usage + "Error: bad frame rate \"0\": expected N or N/D, such as 25 or 30000/1001\n"},
-      {{"--frame-rate", "25/x", "list.txt", "out.yuv"},
-       1,
-       usage + "Error: bad frame rate \"25/x\": expected N or N/D, such as 25 or 30000/1001\n"},
+       refused(y4m + beFrames + "leave out --y4m")},
+      {withList("--pix-fmt=yuv411p10le"), 1, refused("unknown " + format + "yuv411p10le" + names)},
+      {withList("--frame-rate=0"), 1, refused("bad frame rate \"0" + rates)},
+      {withList("--frame-rate=25/x"), 1, refused("bad frame rate \"25/x" + rates)},
       {{"--frames=3", "list.txt", "out.yuv"}, 1, usage + "Error: unknown option \"--frames=3\"\n"},
       {{"--y4m=yes", "list.txt", "out.yuv"}, 1, usage + "Error: option --y4m takes no value\n"},
       {{"--size=352x288", "list.txt"}, 1, usage},
