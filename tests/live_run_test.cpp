@@ -497,8 +497,9 @@ TEST_F(NamedPipeRun, ANamedPipeOutputIsWrittenWithoutAQuestion) {
   const std::wstring name = L"\\\\.\\pipe\\tsa-out-" + std::to_wstring(::GetCurrentProcessId());
   tsa::testing::writeSource(path("a.yuv"), 1, 2);
   tsa::testing::writeText(path("list.txt"), "a.yuv 0 2\n");
+  // Duplex, as an encoder may make it: an open for reading connects too.
   const HANDLE pipe =
-      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
+      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
                          1 << 20, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   std::string received;
