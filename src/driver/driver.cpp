@@ -147,6 +147,79 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
                 output.device, replaces};
 }
 
+// Prints what a command line that runs nothing asks for: the help, the
+// version, or the usage (and what is wrong); returns its status.
+ExitStatus showInstead(const CommandLine& line, Console& console) {
+  switch (line.verdict) {
+    case CommandLine::Verdict::Help:
+      printHelp(console);
+      return ExitStatus::Success;
+    case CommandLine::Verdict::Version:
+      console.print("%stestset-assembler %s\n", banner, version);
+      return ExitStatus::Success;
+    case CommandLine::Verdict::BadOption:
+      printUsage(console);
+      console.print("%s\n", line.problem.c_str());
+      return ExitStatus::UsageShown;
+    case CommandLine::Verdict::Usage:
+    case CommandLine::Verdict::Run:
+      break;
+  }
+  printUsage(console);
+  return ExitStatus::UsageShown;
+}
+
+// Opens the edit list `editListFile` (- for standard input) into
+// `pEditListFile`, and takes its identity; false after saying why not.
+bool openEditList(const std::string& editListFile, EditListReader& pEditListFile,
+                  FileIdentity& identity, Console& console) {
+  OpenResult editList =
+      editListFile == standardStream ? openStandardInput() : openForReading(editListFile);
+  if (!editList.file.isOpen()) {
+    console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
+    return false;
+  }
+  identity = editList.identity;
+  // A list that is not a file is read whole now: the answer to the
+  // overwrite question may come down the same stream.
+  return pEditListFile.load(std::move(editList.file), editListFile, console) &&
+         (editList.regularFile || pEditListFile.readAll(console));
+}
+
+// The run from the pre-scan on, into the open `output`: the copy, and the
+// closing report.
+ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
+                   const std::string& outFile, Output& output, Console& console) {
+  const auto time0 = std::chrono::steady_clock::now();
+  ScanResult scan = scanEditList(pEditListFile, console, options.format);
+  if (scan.status != ExitStatus::Success) {
+    return scan.status;
+  }
+  const bool y4mOutput = writesY4m(options, outFile, output.device, scan.formatFromY4m);
+  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
+  const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
+  FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
+  if (!frameBuf) {
+    return ExitStatus::WriteOrMemoryError;
+  }
+  // From here on a stop signal lets the output keep whole frames; before,
+  // with no frame copied, it ends the run at once.
+  catchStopSignals();
+  const ExitStatus copied =
+      runAssembly(pEditListFile, output.file,
+                  std::span<unsigned char>(frameBuf.get(), frameBufBytes), plan, console);
+  if (copied != ExitStatus::Success) {
+    return copied;
+  }
+  frameBuf.reset();
+  if (!output.file.close(console)) {
+    return ExitStatus::WriteOrMemoryError;
+  }
+  const auto time1 = std::chrono::steady_clock::now();
+  printDoneLine(console, std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());
+  return ExitStatus::Success;
+}
+
 // A run that checks the list (--check) and writes nothing: the output is
 // not looked at, asked about or opened.
 ExitStatus checkRun(EditListReader& pEditListFile, const RunOptions& options,
@@ -187,22 +260,8 @@ void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
 ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console) {
   const CommandLine line =
       readCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
-  switch (line.verdict) {
-    case CommandLine::Verdict::Run:
-      break;
-    case CommandLine::Verdict::Help:
-      printHelp(console);
-      return ExitStatus::Success;
-    case CommandLine::Verdict::Version:
-      console.print("%stestset-assembler %s\n", banner, version);
-      return ExitStatus::Success;
-    case CommandLine::Verdict::Usage:
-      printUsage(console);
-      return ExitStatus::UsageShown;
-    case CommandLine::Verdict::BadOption:
-      printUsage(console);
-      console.print("%s\n", line.problem.c_str());
-      return ExitStatus::UsageShown;
+  if (line.verdict != CommandLine::Verdict::Run) {
+    return showInstead(line, console);
   }
   const RunOptions& options = line.options;
   if (options.quiet) {
@@ -212,22 +271,11 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
 
   // The edit list is opened before the output path is looked at, so a
   // missing list never leads to the question or to a changed output.
-  const std::string& editListFile = line.names[0];
-  const bool listFromStandardInput = editListFile == standardStream;
-  OpenResult editList = listFromStandardInput ? openStandardInput() : openForReading(editListFile);
-  if (!editList.file.isOpen()) {
-    console.print("Edit list file \"%s\" not found\n", editListFile.c_str());
-    return ExitStatus::EditListNotFound;
-  }
-  const FileIdentity editListIdentity = editList.identity;
   EditListReader pEditListFile;
-  // A list that is not a file is read whole now: the answer to the
-  // overwrite question may come down the same stream.
-  if (!pEditListFile.load(std::move(editList.file), editListFile, console) ||
-      (!editList.regularFile && !pEditListFile.readAll(console))) {
+  FileIdentity editListIdentity;
+  if (!openEditList(line.names[0], pEditListFile, editListIdentity, console)) {
     return ExitStatus::EditListNotFound;
   }
-
   const std::string& outFile = line.names[1];
   if (options.checkOnly) {
     return checkRun(pEditListFile, options, outFile, console);
@@ -240,41 +288,12 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (!output) {
     return ExitStatus::OutputNotWritable;
   }
-  OutputFile& pOutFile = output->file;
   if (output->replaces) {
     // Freeing the old file's blocks overlaps the pre-scan and the first
     // reads; no byte is written before the file is empty.
-    pOutFile.emptyInBackground();
+    output->file.emptyInBackground();
   }
-
-  const auto time0 = std::chrono::steady_clock::now();
-  ScanResult scan = scanEditList(pEditListFile, console, options.format);
-  if (scan.status != ExitStatus::Success) {
-    return scan.status;
-  }
-  const bool y4mOutput = writesY4m(options, outFile, output->device, scan.formatFromY4m);
-  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
-  const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
-  FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
-  if (!frameBuf) {
-    return ExitStatus::WriteOrMemoryError;
-  }
-  // From here on a stop signal lets the output keep whole frames; before,
-  // with no frame copied, it ends the run at once.
-  catchStopSignals();
-  const ExitStatus copied =
-      runAssembly(pEditListFile, pOutFile, std::span<unsigned char>(frameBuf.get(), frameBufBytes),
-                  plan, console);
-  if (copied != ExitStatus::Success) {
-    return copied;
-  }
-  frameBuf.reset();
-  if (!pOutFile.close(console)) {
-    return ExitStatus::WriteOrMemoryError;
-  }
-  const auto time1 = std::chrono::steady_clock::now();
-  printDoneLine(console, std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());
-  return ExitStatus::Success;
+  return copyRun(pEditListFile, options, outFile, *output, console);
 }
 
 }  // namespace tsa

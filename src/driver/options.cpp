@@ -1,5 +1,7 @@
 #include "driver/options.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "engine/y4m.h"
@@ -73,6 +75,55 @@ bool readReflinkValue(const std::string& value, RunOptions& options, std::string
 
 }  // namespace
 
+namespace {
+
+// The options that take no value, and what each turns on.
+struct Flag {
+  std::string_view name;
+  bool RunOptions::*setting;
+};
+constexpr std::array flags = {
+    Flag{"--y4m", &RunOptions::y4mOutput},
+    Flag{"--raw", &RunOptions::rawOutput},
+    Flag{"--yes", &RunOptions::replaceWithoutAsking},
+    Flag{"--quiet", &RunOptions::quiet},
+    Flag{"--check", &RunOptions::checkOnly},
+};
+
+bool takesValue(std::string_view name) {
+  return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
+}
+
+// Reads `value`, given to the option `name`, into `format` or `line`'s
+// options; false with line.problem set.
+bool readValue(std::string_view name, const std::string& value, FrameFormat& format,
+               CommandLine& line) {
+  if (name == "--size") {
+    return readSizeValue(value, format, line.problem);
+  }
+  if (name == "--pix-fmt") {
+    return readPixelFormatValue(value, format, line.problem);
+  }
+  if (name == "--reflink") {
+    return readReflinkValue(value, line.options, line.problem);
+  }
+  return readFrameRateValue(value, line.options, line.problem);
+}
+
+// What is wrong with the options of a command line with its two names, or
+// nothing: forms of output that contradict each other, or frames that a
+// Y4M output cannot hold.
+std::string problemWithOptions(const CommandLine& line) {
+  const RunOptions& options = line.options;
+  if (options.rawOutput && options.y4mOutput) {
+    return "Error: options --raw and --y4m ask for two forms of output";
+  }
+  const bool y4mOutput = options.y4mOutput || (y4m::namesY4m(line.names[1]) && !options.rawOutput);
+  return y4mOutput && options.format ? y4mProblem(*options.format, line.names[1]) : std::string();
+}
+
+}  // namespace
+
 CommandLine readCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
   FrameFormat format = defaultFrameFormat;
@@ -95,77 +146,44 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const bool takesValue =
-        name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
-    const bool takesNone = name == "--y4m" || name == "--raw" || name == "--yes" ||
-                           name == "--quiet" || name == "--check" || name == "--help" ||
-                           name == "--version";
-    if (!takesValue && !takesNone) {
+    const auto flag = std::ranges::find(flags, name, &Flag::name);
+    const bool shows = name == "--help" || name == "--version";
+    if (!takesValue(name) && flag == flags.end() && !shows) {
       return bad("Error: unknown option \"" + argument + "\"");
     }
-    std::string value;
-    if (takesValue && equals != std::string::npos) {
-      value = argument.substr(equals + 1);
-    } else if (takesValue && i + 1 < arguments.size()) {
-      value = arguments[++i];
-    } else if (takesValue) {
-      return bad("Error: option " + name + " needs a value");
-    } else if (equals != std::string::npos) {
+    if (!takesValue(name) && equals != std::string::npos) {
       return bad("Error: option " + name + " takes no value");
     }
-
-    bool read = true;
-    if (name == "--size") {
-      read = readSizeValue(value, format, line.problem);
-      formatGiven = true;
-    } else if (name == "--pix-fmt") {
-      read = readPixelFormatValue(value, format, line.problem);
-      formatGiven = true;
-    } else if (name == "--reflink") {
-      read = readReflinkValue(value, line.options, line.problem);
-    } else if (name == "--frame-rate") {
-      read = readFrameRateValue(value, line.options, line.problem);
-    } else if (name == "--y4m") {
-      line.options.y4mOutput = true;
-    } else if (name == "--raw") {
-      line.options.rawOutput = true;
-    } else if (name == "--yes") {
-      line.options.replaceWithoutAsking = true;
-    } else if (name == "--quiet") {
-      line.options.quiet = true;
-    } else if (name == "--check") {
-      line.options.checkOnly = true;
-    } else if (name == "--help") {
-      line.verdict = CommandLine::Verdict::Help;
-      return line;
-    } else {
-      line.verdict = CommandLine::Verdict::Version;
+    if (shows) {
+      line.verdict = name == "--help" ? CommandLine::Verdict::Help : CommandLine::Verdict::Version;
       return line;
     }
-    if (!read) {
+    if (flag != flags.end()) {
+      line.options.*(flag->setting) = true;
+      continue;
+    }
+    if (equals == std::string::npos && i + 1 == arguments.size()) {
+      return bad("Error: option " + name + " needs a value");
+    }
+    const std::string value =
+        equals != std::string::npos ? argument.substr(equals + 1) : arguments[++i];
+    if (!readValue(name, value, format, line)) {
       return bad(line.problem);
     }
+    formatGiven = formatGiven || name == "--size" || name == "--pix-fmt";
+  }
+  if (formatGiven && !format.fits()) {
+    return bad("Error: frames of " + format.describe() + " do not fit: a frame may take " +
+               std::to_string(maxFrameBytes) + " bytes at most");
   }
   if (formatGiven) {
-    if (!format.fits()) {
-      return bad("Error: frames of " + format.describe() + " do not fit: a frame may take " +
-                 std::to_string(maxFrameBytes) + " bytes at most");
-    }
     line.options.format = format;
   }
   if (line.names.size() != 2) {
     line.verdict = CommandLine::Verdict::Usage;
     return line;
   }
-  if (line.options.rawOutput && line.options.y4mOutput) {
-    return bad("Error: options --raw and --y4m ask for two forms of output");
-  }
-  const bool y4mOutput =
-      line.options.y4mOutput || (y4m::namesY4m(line.names[1]) && !line.options.rawOutput);
-  if (const std::string problem = y4mOutput && line.options.format
-                                      ? y4mProblem(*line.options.format, line.names[1])
-                                      : std::string();
-      !problem.empty()) {
+  if (const std::string problem = problemWithOptions(line); !problem.empty()) {
     return bad(problem);
   }
   return line;
