@@ -110,11 +110,19 @@ bool readValue(std::string_view name, const std::string& value, FrameFormat& for
   return readFrameRateValue(value, line.options, line.problem);
 }
 
-// What is wrong with the options of a command line with its two names, or
-// nothing: forms of output that contradict each other, or frames that a
-// Y4M output cannot hold.
+// What is wrong with the options of a command line whose arguments are all
+// read, or nothing: frames too large, forms of output that contradict each
+// other, or frames that a Y4M output cannot hold. The output is known by
+// its name only on a line of two names.
 std::string problemWithOptions(const CommandLine& line) {
   const RunOptions& options = line.options;
+  if (options.format && !options.format->fits()) {
+    return "Error: frames of " + options.format->describe() + " do not fit: a frame may take " +
+           std::to_string(maxFrameBytes) + " bytes at most";
+  }
+  if (line.names.size() != 2) {
+    return {};
+  }
   if (options.rawOutput && options.y4mOutput) {
     return "Error: options --raw and --y4m ask for two forms of output";
   }
@@ -172,19 +180,14 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     }
     formatGiven = formatGiven || name == "--size" || name == "--pix-fmt";
   }
-  if (formatGiven && !format.fits()) {
-    return bad("Error: frames of " + format.describe() + " do not fit: a frame may take " +
-               std::to_string(maxFrameBytes) + " bytes at most");
-  }
   if (formatGiven) {
     line.options.format = format;
   }
-  if (line.names.size() != 2) {
-    line.verdict = CommandLine::Verdict::Usage;
-    return line;
-  }
   if (const std::string problem = problemWithOptions(line); !problem.empty()) {
     return bad(problem);
+  }
+  if (line.names.size() != 2) {
+    line.verdict = CommandLine::Verdict::Usage;
   }
   return line;
 }
