@@ -22,10 +22,7 @@ if [ "$(cut -d' ' -f1 <<<"$readme")" != "$code" ]; then
 fi
 # The man page names the version the build is (and --version prints).
 version=$(sed -n 's/^project(testset-assembler VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
-if ! head -1 "$root/docs/testset-assembler.1" | grep -q "\"testset-assembler $version\""; then
-  echo "The man page does not name version $version:"
-  head -1 "$root/docs/testset-assembler.1"
-  exit 1
-fi
+head -1 "$root/docs/testset-assembler.1" | grep -q "\"testset-assembler $version\"" ||
+  { echo "The man page does not name version $version"; exit 1; }
 echo "$(wc -l <<<"$code") exit statuses agree in the README, the man page and the code;" \
   "the man page names version $version."

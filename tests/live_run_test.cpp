@@ -128,6 +128,16 @@ std::string frameBytes(int sourceId, std::int64_t frame) {
   return testing::framesOf({{sourceId, frame, 1}});
 }
 
+// Waits until `done` holds, for 20 s at most; says whether it does.
+template <typename Done>
+bool waitUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return done();
+}
+
 class LiveRun : public testing::ScratchDirTest {};
 
 TEST_F(LiveRun, ATerminalSeesTheQuestionBeforeAnswerAndProgressAsItHappens) {
@@ -180,11 +190,7 @@ TEST_F(LiveRun, TheNextSourceIsOpenedOnlyOnceTheFramesBeforeAreOut) {
     ASSERT_TRUE(run.waitFor("Overwrite? (y/n)?")) << run.screen();
     run.type("\x13y\n");  // Ctrl-S holds every print from here on
     const auto frame = static_cast<std::uintmax_t>(format.frameBytes());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::filesystem::file_size(path("out.yuv")) < frame &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    waitUntil([&] { return std::filesystem::file_size(path("out.yuv")) >= frame; });
     std::filesystem::remove(path("b.yuv"));
     run.type("\x11");  // Ctrl-Q
     EXPECT_EQ(run.finish(), 5) << size;
@@ -217,11 +223,7 @@ TEST_F(LiveRun, OfTwoRunsOnOneOutputOnlyOneWritesIt) {
   testing::writeText(path("list.txt"), "live.yuv 0 2\n");
 
   testing::ToolProcess first(dir_, {"list.txt", "out.yuv"}, "");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!heldForWriting(path("out.yuv")) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ASSERT_TRUE(heldForWriting(path("out.yuv")));
+  ASSERT_TRUE(waitUntil([&] { return heldForWriting(path("out.yuv")); }));
 
   const testing::ToolRun second = testing::runTool(dir_, {"list.txt", "out.yuv"}, "y\n");
   EXPECT_EQ(second.status, 3);
@@ -373,12 +375,8 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
       }
       std::this_thread::sleep_until(started + std::chrono::milliseconds(c.openAfterMs));
       // While the run waits for the pipe, the frames before it are out.
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (c.openAfterMs > 0 && testing::readFile(path("out.yuv")) != frameBytes(1, 0) &&
-             std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      EXPECT_TRUE(c.openAfterMs == 0 || testing::readFile(path("out.yuv")) == frameBytes(1, 0))
+      EXPECT_TRUE(c.openAfterMs == 0 ||
+                  waitUntil([&] { return testing::readFile(path("out.yuv")) == frameBytes(1, 0); }))
           << where;
       const int fd = ::open(path("live.fifo").c_str(), O_WRONLY | O_CLOEXEC);
       std::this_thread::sleep_for(std::chrono::milliseconds(c.firstFrameAfterMs));
@@ -445,19 +443,34 @@ std::string frameBytes(int sourceId, std::int64_t frame) {
 
 class NamedPipeRun : public tsa::testing::ScratchDirTest {};
 
+// A named pipe of this process's own, of one instance, as a decoder or an
+// encoder makes it, and the wait for its one client; `pipe` stays invalid
+// where it cannot be made.
+struct NamedPipe {
+  NamedPipe(const wchar_t* role, DWORD access)
+      : name(std::wstring(L"\\\\.\\pipe\\tsa-") + role + std::to_wstring(::GetCurrentProcessId())),
+        pipe(::CreateNamedPipeW(name.c_str(), access, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
+                                1 << 20, 0, nullptr)) {}
+  ~NamedPipe() { ::CloseHandle(pipe); }
+  bool connect() const {
+    return ::ConnectNamedPipe(pipe, nullptr) != 0 || ::GetLastError() == ERROR_PIPE_CONNECTED;
+  }
+  const std::wstring name;
+  const HANDLE pipe;
+};
+
 // A decoder on Windows makes a named pipe and waits for its reader: the
 // run connects, waits for the frames, and drops those before the first.
 TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
-  const std::wstring name = L"\\\\.\\pipe\\tsa-test-" + std::to_wstring(::GetCurrentProcessId());
+  const NamedPipe decoder(L"test-", PIPE_ACCESS_OUTBOUND);
+  const std::wstring& name = decoder.name;
+  const HANDLE pipe = decoder.pipe;
   tsa::testing::writeSource(path("a.yuv"), 1, 1);
   tsa::testing::writeText(path("list.txt"), "a.yuv 0 1\n\"" + tsa::utf8FromWide(name) + "\" 1 2\n");
-  const HANDLE pipe =
-      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
-                         1 << 20, 0, nullptr);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   std::uintmax_t outputWhileWaiting = 0;
   std::thread writer([&] {
-    if (::ConnectNamedPipe(pipe, nullptr) == 0 && ::GetLastError() != ERROR_PIPE_CONNECTED) {
+    if (!decoder.connect()) {
       return;
     }
     // The frames before the pipe are out before the run connects to it.
@@ -483,7 +496,6 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
     ::CloseHandle(late);
   }
   writer.join();
-  ::CloseHandle(pipe);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(outputWhileWaiting, static_cast<std::uintmax_t>(tsa::frameSize));
   EXPECT_TRUE(tsa::testing::readFile(path("out.yuv")) ==
@@ -494,31 +506,25 @@ TEST_F(NamedPipeRun, ANamedPipeSourceIsWaitedForAndReadFromItsStart) {
 // run opens it once, asks nothing, and writes the frames into it. A server
 // that takes one client would lose the run to any look at the pipe first.
 TEST_F(NamedPipeRun, ANamedPipeOutputIsWrittenWithoutAQuestion) {
-  const std::wstring name = L"\\\\.\\pipe\\tsa-out-" + std::to_wstring(::GetCurrentProcessId());
+  // Duplex, as an encoder may make it: an open for reading connects too.
+  const NamedPipe encoder(L"out-", PIPE_ACCESS_DUPLEX);
+  ASSERT_NE(encoder.pipe, INVALID_HANDLE_VALUE);
   tsa::testing::writeSource(path("a.yuv"), 1, 2);
   tsa::testing::writeText(path("list.txt"), "a.yuv 0 2\n");
-  // Duplex, as an encoder may make it: an open for reading connects too.
-  const HANDLE pipe =
-      ::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1 << 20,
-                         1 << 20, 0, nullptr);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   std::string received;
   std::thread reader([&] {
-    if (::ConnectNamedPipe(pipe, nullptr) == 0 && ::GetLastError() != ERROR_PIPE_CONNECTED) {
-      return;
-    }
     std::vector<char> chunk(1 << 16);
     DWORD got = 0;
-    while (::ReadFile(pipe, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) != 0 &&
-           got > 0) {
+    for (bool connected = encoder.connect();
+         connected && ::ReadFile(encoder.pipe, chunk.data(), static_cast<DWORD>(chunk.size()), &got,
+                                 nullptr) != 0;) {
       received.append(chunk.data(), got);
     }
   });
   // No answer comes: a question would end the run with status 10.
   const tsa::testing::ToolRun run =
-      tsa::testing::runTool(dir_, {"list.txt", tsa::utf8FromWide(name)});
+      tsa::testing::runTool(dir_, {"list.txt", tsa::utf8FromWide(encoder.name)});
   reader.join();
-  ::CloseHandle(pipe);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(received == frameBytes(1, 0) + frameBytes(1, 1));
 }

@@ -41,11 +41,10 @@ TEST(PixelFormat, AFrameTakesTheBytesFfmpegGivesIt) {
       {"xyz12le", 5106, 12441600},
   };
   for (const Case& c : cases) {
-    const std::optional<PixelFormat> pixels = parsePixelFormat(c.name);
-    ASSERT_TRUE(pixels) << c.name;
-    EXPECT_EQ(pixels->name(), c.name);
-    EXPECT_EQ(pixels->frameBytes(37, 23), c.odd) << c.name;
-    EXPECT_EQ(pixels->frameBytes(1920, 1080), c.hd) << c.name;
+    const PixelFormat pixels = parsePixelFormat(c.name).value_or(PixelFormat());
+    EXPECT_EQ(pixels.name(), c.name);
+    EXPECT_EQ(pixels.frameBytes(37, 23), c.odd) << c.name;
+    EXPECT_EQ(pixels.frameBytes(1920, 1080), c.hd) << c.name;
   }
 }
 
@@ -55,8 +54,7 @@ TEST(PixelFormat, NamesAsFfmpegReadsThemAndRefusalsWithTheirReasons) {
   const std::pair<const char*, const char*> aliases[] = {
       {"p010", "p010le"}, {"gray16", "gray16le"}, {"rgb32", "bgra"}, {"bgr32", "rgba"}};
   for (const auto& [alias, name] : aliases) {
-    ASSERT_TRUE(parsePixelFormat(alias)) << alias;
-    EXPECT_EQ(parsePixelFormat(alias)->name(), name);
+    EXPECT_EQ(parsePixelFormat(alias).value_or(PixelFormat()).name(), name) << alias;
   }
   for (const char* refused : {"pal8", "monow", "bayer_rggb16le", "grayf32", "cuda"}) {
     EXPECT_FALSE(parsePixelFormat(refused)) << refused;
@@ -77,10 +75,9 @@ TEST(PixelFormat, Y4mFilesHoldTheFormatsFfmpegWritesThere) {
     }
     ++y4mFormats;
     // Little-endian only; a yuvj form reads back as its yuv twin.
+    const std::optional<PixelFormat> read = parseY4mColourSpace(c);
     EXPECT_FALSE(pixels.bigEndian()) << pixels.name();
-    ASSERT_TRUE(parseY4mColourSpace(c)) << c;
-    EXPECT_TRUE(parseY4mColourSpace(c)->sameBytesAs(pixels)) << c;
-    EXPECT_EQ(*parseY4mColourSpace(c) == pixels, !pixels.fullRange()) << c;
+    EXPECT_TRUE(read && read->sameBytesAs(pixels) && (*read == pixels) != pixels.fullRange()) << c;
   }
   // gray, 5 deeper grays, 411, 3 x (8-bit, 5 deeper), 444alpha, 3 yuvj.
   EXPECT_EQ(y4mFormats, 1 + 5 + 1 + 3 * 6 + 1 + 3);
