@@ -1,6 +1,5 @@
 #include "driver/options.h"
 
-#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -90,6 +89,16 @@ constexpr std::array flags = {
     Flag{"--check", &RunOptions::checkOnly},
 };
 
+// The switch called `name`, or null.
+const Flag* flagNamed(std::string_view name) {
+  for (const Flag& flag : flags) {
+    if (flag.name == name) {
+      return &flag;
+    }
+  }
+  return nullptr;
+}
+
 bool takesValue(std::string_view name) {
   return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
 }
@@ -154,9 +163,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const auto flag = std::ranges::find(flags, name, &Flag::name);
+    const Flag* flag = flagNamed(name);
     const bool shows = name == "--help" || name == "--version";
-    if (!takesValue(name) && flag == flags.end() && !shows) {
+    if (!takesValue(name) && flag == nullptr && !shows) {
       return bad("Error: unknown option \"" + argument + "\"");
     }
     if (!takesValue(name) && equals != std::string::npos) {
@@ -166,7 +175,7 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
       line.verdict = name == "--help" ? CommandLine::Verdict::Help : CommandLine::Verdict::Version;
       return line;
     }
-    if (flag != flags.end()) {
+    if (flag != nullptr) {
       line.options.*(flag->setting) = true;
       continue;
     }
