@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "engine/edit_list.h"
-#include "engine/splicer.h"
+#include "engine/copy/progress_lines.h"
+#include "engine/list/edit_list.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/edit_list.h"
-#include "engine/y4m.h"
+#include "engine/format/y4m.h"
+#include "engine/list/edit_list.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "engine/frame_buffer.h"
+#include "engine/copy/frame_buffer.h"
 #include "test_support.h"
 
 namespace tsa {

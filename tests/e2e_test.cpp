@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "engine/file.h"
+#include "engine/system/file.h"
 #include "test_support.h"
 
 #ifndef _WIN32

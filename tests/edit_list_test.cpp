@@ -1,4 +1,4 @@
-#include "engine/edit_list.h"
+#include "engine/list/edit_list.h"
 
 #include <gtest/gtest.h>
 

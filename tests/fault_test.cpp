@@ -11,8 +11,8 @@
 #include <map>
 #include <regex>
 
-#include "engine/file.h"
-#include "engine/splicer.h"
+#include "engine/copy/splicer.h"
+#include "engine/system/file.h"
 #include "test_support.h"
 
 namespace tsa {

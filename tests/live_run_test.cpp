@@ -18,7 +18,7 @@
 #include <regex>
 #include <thread>
 
-#include "engine/splicer.h"
+#include "engine/copy/splicer.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -423,7 +423,7 @@ TEST_F(LiveRun, APipeSourceIsWaitedForAndReadFromItsStart) {
 #include <thread>
 #include <vector>
 
-#include "engine/text_win32.h"
+#include "engine/system/text_win32.h"
 #include "test_support.h"
 
 TEST(LiveRun, PosixOnlyCasesAreSkipped) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/frame_format.h"
+#include "engine/format/frame_format.h"
 
 #ifdef TSA_HAVE_LIBAVUTIL
 extern "C" {

@@ -1,12 +1,12 @@
-#include "engine/splicer.h"
+#include "engine/copy/splicer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 
-#include "engine/block_sharing.h"
-#include "engine/frame_buffer.h"
+#include "engine/copy/block_sharing.h"
+#include "engine/copy/frame_buffer.h"
 #include "test_support.h"
 
 namespace tsa {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/console.h"
-#include "engine/frame_format.h"
+#include "engine/format/frame_format.h"
+#include "engine/system/console.h"
 
 namespace tsa {
 

@@ -2,7 +2,7 @@
 // and error caught in temporary files.
 #include <windows.h>
 
-#include "engine/text_win32.h"
+#include "engine/system/text_win32.h"
 #include "test_support.h"
 
 namespace tsa::testing {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "engine/text_win32.h"
+#include "engine/system/text_win32.h"
 
 namespace tsa {
 

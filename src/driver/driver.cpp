@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "driver/options.h"
-#include "engine/edit_list.h"
-#include "engine/file.h"
-#include "engine/frame_buffer.h"
-#include "engine/list_check.h"
-#include "engine/splicer.h"
-#include "engine/stop.h"
-#include "engine/y4m.h"
+#include "engine/copy/frame_buffer.h"
+#include "engine/copy/list_check.h"
+#include "engine/copy/splicer.h"
+#include "engine/format/y4m.h"
+#include "engine/list/edit_list.h"
+#include "engine/system/file.h"
+#include "engine/system/stop.h"
 
 namespace tsa {
 namespace {

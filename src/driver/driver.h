@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/console.h"
 #include "engine/frame.h"
+#include "engine/system/console.h"
 
 namespace tsa {
 

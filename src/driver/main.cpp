@@ -4,7 +4,7 @@
 
 #include "driver/command_line.h"
 #include "driver/driver.h"
-#include "engine/stop.h"
+#include "engine/system/stop.h"
 
 int main(int argc, char** argv) {
   tsa::prepareStandardStreams();

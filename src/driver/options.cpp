@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "engine/y4m.h"
+#include "engine/format/y4m.h"
 
 namespace tsa {
 namespace {

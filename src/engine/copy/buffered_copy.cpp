@@ -1,0 +1,90 @@
+#include "engine/copy/buffered_copy.h"
+
+#include "engine/copy/frame_buffer.h"
+
+namespace tsa {
+
+BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
+                           std::span<unsigned char> frameBuf, std::size_t maxBatch,
+                           ProgressLines& lines, Console& console)
+    : out_(out),
+      pOutFile_(pOutFile),
+      slots_{frameBuf.first(frameBuf.size() / 2), frameBuf.subspan(frameBuf.size() / 2)},
+      maxBatch_(maxBatch),
+      lines_(lines),
+      console_(console),
+      writer_(pOutFile) {}
+
+bool BufferedCopy::placeNextFrame(const FrameSource& source, std::span<unsigned char>& area) {
+  const std::size_t marker = source.markerBytes();
+  const std::size_t next = batchEnd_ + out_.markerBytes() - marker;
+  // A source that may keep a read waiting (a pipe) sends every frame on its
+  // way at once.
+  const bool joins = batchFrames_ > 0 && batchFrames_ < maxBatch_ && source.readsWithoutWaiting() &&
+                     out_.markerBytes() >= marker &&
+                     next + marker + source.pictureBytes() <= slots_[slot_].size() - slotLead;
+  if (batchFrames_ > 0 && !joins && !handOverBatch()) {
+    return false;
+  }
+  area = slots_[slot_].subspan(slotLead + (batchFrames_ > 0 ? next : 0));
+  return true;
+}
+
+void BufferedCopy::add(std::span<unsigned char> picture) {
+  // The frame lies right behind the batch, in the file and in memory.
+  const OutputStream::Write write = out_.stage(slots_[slot_], picture);
+  if (batchFrames_++ == 0) {
+    batch_ = write;
+  } else {
+    batch_.bytes = std::span(batch_.bytes.data(), batch_.bytes.size() + write.bytes.size());
+  }
+  batchEnd_ = static_cast<std::size_t>(picture.data() + picture.size() -
+                                       slots_[slot_].subspan(slotLead).data());
+  lines_.expect(1);
+}
+
+bool BufferedCopy::handOverBatch() {
+  if (!finishWrite()) {
+    return false;
+  }
+  writer_.start(batch_.bytes);
+  inFlight_ = batch_;
+  batchFrames_ = 0;
+  slot_ ^= 1U;
+  return true;
+}
+
+bool BufferedCopy::finishWrite() {
+  if (!inFlight_) {
+    return true;
+  }
+  const OutputStream::Write write = *inFlight_;
+  inFlight_.reset();
+  const Transfer result = writer_.finish();
+  out_.wrote(write, result);
+  if (result.error != 0) {
+    return failedWrite(&write, result.error) == ExitStatus::Success;
+  }
+  lines_.printUpTo(out_.wholeFrames());
+  return true;
+}
+
+bool BufferedCopy::settle() {
+  if ((batchFrames_ > 0 && !handOverBatch()) || !finishWrite()) {
+    return false;
+  }
+  if (const int error = out_.flushCarried(); error != 0) {
+    return failedWrite(nullptr, error) == ExitStatus::Success;
+  }
+  lines_.printUpTo(out_.wholeFrames());
+  return true;
+}
+
+ExitStatus BufferedCopy::failedWrite(const OutputStream::Write* write, int error) {
+  out_.keepWholeUnits(write);
+  lines_.printUpTo(out_.wholeFrames());
+  pOutFile_.reportWriteError(error, console_);
+  return ExitStatus::WriteOrMemoryError;
+}
+
+}  // namespace tsa

@@ -1,0 +1,76 @@
+// The buffered way frames travel: read into the two slots of the frame
+// buffer in turn, what one slot holds written by a thread of its own while
+// frames are read into the other. Small frames from files go several to a
+// slot, laid out as the output takes them, and are written with one call;
+// past the page cache the end of a frame that falls inside a block is
+// carried into the next write. It owns the slots, the batch, the write in
+// flight and the writer thread, and prints every frame's line once the
+// output holds the frame whole.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "engine/copy/background_writer.h"
+#include "engine/copy/output_stream.h"
+#include "engine/copy/progress_lines.h"
+#include "engine/frame.h"
+#include "engine/source/frame_source.h"
+
+namespace tsa {
+
+class BufferedCopy {
+ public:
+  /// Frames go through `frameBuf` (two slots) into `out`, the stream of
+  /// `pOutFile`, at most `maxBatch` to a write; their lines go to `lines`.
+  BufferedCopy(OutputStream& out, OutputFile& pOutFile, std::span<unsigned char> frameBuf,
+               std::size_t maxBatch, ProgressLines& lines, Console& console);
+
+  /// Finds where the next frame of `source` is read to (see
+  /// FrameSource::readNext): right behind the batch in the slot being
+  /// filled, laid out so that its picture follows the last one with the
+  /// output's marker between them; or, when it cannot join the batch, at the
+  /// start of the other slot once the batch is on its way. False after
+  /// reporting a failed write.
+  [[nodiscard]] bool placeNextFrame(const FrameSource& source, std::span<unsigned char>& area);
+
+  /// Adds the frame just read where placeNextFrame said, whose picture is
+  /// `picture`, to the batch; its line waits for the output.
+  void add(std::span<unsigned char> picture);
+
+  /// Brings the output to a standstill: every frame added is whole in it,
+  /// nothing is carried and every line is printed. False after reporting a
+  /// failed write.
+  [[nodiscard]] bool settle();
+
+  /// After a write failed with `error` (`write`, when it was one of the
+  /// writer's): the output keeps its whole frames and their lines are
+  /// printed, then the failure. Returns WriteOrMemoryError.
+  ExitStatus failedWrite(const OutputStream::Write* write, int error);
+
+ private:
+  /// Waits for the write in flight, then starts writing the batch and moves
+  /// on to the other slot; false after reporting a failure.
+  bool handOverBatch();
+
+  /// Waits for the write in flight, if any, and prints the lines of the
+  /// frames the output now holds whole; false after reporting a failure.
+  bool finishWrite();
+
+  OutputStream& out_;
+  OutputFile& pOutFile_;
+  std::array<std::span<unsigned char>, 2> slots_;
+  std::size_t maxBatch_;
+  ProgressLines& lines_;
+  Console& console_;
+  unsigned slot_ = 0;            // the slot being filled
+  OutputStream::Write batch_;    // the frames read into it, as one write
+  std::size_t batchFrames_ = 0;  // how many
+  std::size_t batchEnd_ = 0;     // where the last picture ends in its read area
+  std::optional<OutputStream::Write> inFlight_;
+  BackgroundWriter writer_;  // last: its thread ends before the rest goes
+};
+
+}  // namespace tsa

@@ -1,0 +1,43 @@
+// The one buffer every frame of a run passes through, and how it is laid
+// out: two slots, one being written while the next frame is read into the
+// other.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/format/frame_format.h"
+#include "engine/format/y4m.h"
+#include "engine/system/aligned_buffer.h"
+
+namespace tsa {
+
+/// Where a frame is read to in its slot. The room before it takes the bytes
+/// carried over from the frame before and the output's frame marker, so
+/// that one write can start on a block boundary in memory.
+inline constexpr std::size_t slotLead = 3 * maxDirectBlock;
+
+/// Frames smaller than this are read several to a slot and written with
+/// one call, so that small frames do not each pay for a hand-over to the
+/// writing thread.
+inline constexpr std::size_t batchBytes = std::size_t{2} << 20;
+
+/// The bytes a slot's read area takes: a frame of `format` with its
+/// marker, and the parts of the blocks around them that a read past the
+/// page cache must take too; or a batch of smaller frames.
+[[nodiscard]] inline std::size_t slotReadBytes(const FrameFormat& format) {
+  const std::size_t frame =
+      static_cast<std::size_t>(format.frameBytes()) + y4m::maxLineBytes + 3 * maxDirectBlock - 1;
+  return (frame > batchBytes ? frame : batchBytes) / maxDirectBlock * maxDirectBlock;
+}
+
+/// One slot: its lead, then its read area.
+[[nodiscard]] inline std::size_t slotBytes(const FrameFormat& format) {
+  return slotLead + slotReadBytes(format);
+}
+
+/// The size of `frameBuf` for frames of `format`: two slots.
+[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format) {
+  return 2 * slotBytes(format);
+}
+
+}  // namespace tsa

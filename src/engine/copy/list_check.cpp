@@ -1,0 +1,95 @@
+#include "engine/copy/list_check.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/format/y4m.h"
+#include "engine/source/frame_source.h"
+
+namespace tsa {
+namespace {
+
+// "1 frame", "6 frames".
+std::string count(std::int64_t number, const char* thing) {
+  return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
+}
+
+// The whole frames a file of `source.bytes` bytes holds, laid out as
+// `source.layout` says.
+std::int64_t framesHeld(const SourceForm& source) {
+  const FrameLayout& layout = source.layout;
+  const std::int64_t afterHeader = source.bytes - layout.headerBytes;
+  return afterHeader <= 0 ? 0 : afterHeader / (layout.markerBytes + layout.pictureBytes);
+}
+
+// Why the splice `inst` of `source` cannot be checked, or nothing when it
+// can: a pipe or a device has no length, and frames behind markers of
+// other lengths do not lie where the first frame's length puts them.
+std::string whyUnchecked(const SourceForm& source, const EditInstruction& inst,
+                         const FrameFormat& format) {
+  if (!source.regularFile) {
+    return "a pipe or device";
+  }
+  const std::int64_t inFile = std::max<std::int64_t>(
+      0, std::min<std::int64_t>(inst.numFr, framesHeld(source) - inst.seekFr));
+  FrameSource pSourceFile;
+  if (source.layout.markerBytes == 0 || inFile == 0 ||
+      (pSourceFile.open(source.name, source.layout, format, false) &&
+       pSourceFile.markersLikeTheFirst(inst.seekFr, inFile))) {
+    return {};
+  }
+  return "frame markers of more than one length";
+}
+
+// The line that ends a good check: what the output would be, and which
+// sources could not be checked.
+void printSummary(std::int64_t splices, const CopyPlan& plan,
+                  const std::vector<std::string>& unchecked, Console& console) {
+  const auto header = static_cast<std::int64_t>(outputHeaderOf(plan).size());
+  const auto marker = static_cast<std::int64_t>(plan.y4mOutput ? y4m::frameMarker.size() : 0);
+  const std::int64_t bytes = header + plan.totalFrames * (marker + plan.format.frameBytes());
+  std::string notChecked;
+  for (const std::string& source : unchecked) {
+    notChecked += (notChecked.empty() ? "; not checked: " : ", ") + source;
+  }
+  console.note("Checked %s: %s of %s, a %s output of %s%s\n", count(splices, "splice").c_str(),
+               count(plan.totalFrames, "frame").c_str(), plan.format.describe().c_str(),
+               plan.y4mOutput ? "Y4M" : "raw", count(bytes, "byte").c_str(), notChecked.c_str());
+}
+
+}  // namespace
+
+ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Console& console) {
+  std::int64_t splices = 0;
+  std::vector<std::string> unchecked;
+  EditInstruction inst;
+  for (EditListReader::Next next = pEditListFile.next(inst, console);
+       next == EditListReader::Next::Instruction; next = pEditListFile.next(inst, console)) {
+    ++splices;
+    const SourceForm& source =
+        *std::ranges::find(plan.sources, inst.sourceFileName, &SourceForm::name);
+    if (const std::string why = whyUnchecked(source, inst, plan.format); !why.empty()) {
+      const std::string named = "\"" + source.name + "\" (" + why + ")";
+      if (std::ranges::find(unchecked, named) == unchecked.end()) {
+        unchecked.push_back(named);
+      }
+      continue;
+    }
+    const std::int64_t held = framesHeld(source);
+    const std::int64_t last = std::int64_t{inst.seekFr} + inst.numFr - 1;
+    if (inst.numFr > 0 && last >= held) {
+      const std::string asked =
+          inst.numFr == 1 ? "frame " + std::to_string(last)
+                          : "frames " + std::to_string(inst.seekFr) + " to " + std::to_string(last);
+      console.print("Error: line %lld: \"%s\" holds %s, not %s\n",
+                    static_cast<long long>(pEditListFile.lineNumber()), source.name.c_str(),
+                    count(held, "frame").c_str(), asked.c_str());
+      return ExitStatus::SourceTooShort;
+    }
+  }
+  printSummary(splices, plan, unchecked, console);
+  return ExitStatus::Success;
+}
+
+}  // namespace tsa

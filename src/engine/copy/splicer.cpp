@@ -1,0 +1,295 @@
+#include "engine/copy/splicer.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/copy/block_sharing.h"
+#include "engine/copy/buffered_copy.h"
+#include "engine/copy/frame_buffer.h"
+#include "engine/copy/output_stream.h"
+#include "engine/format/y4m.h"
+#include "engine/system/stop.h"
+
+namespace tsa {
+namespace {
+
+// Prints that a source ends before a frame the list asks for.
+void printSeekPastEnd(Console& console) { console.print("Error: seek past end of file\n"); }
+
+// Prints why reading frame `frame` of the source `name` came back as
+// `read`, a frame that is not whole.
+void printReadFailure(Console& console, FrameSource::Read read, const FrameSource& pSourceFile,
+                      const char* name, std::int64_t frame, const FrameFormat& format) {
+  switch (read) {
+    case FrameSource::Read::BadMarker:
+      console.print("Error: input file \"%s\" has a broken frame marker before frame %lld\n", name,
+                    static_cast<long long>(frame));
+      return;
+    case FrameSource::Read::BadHeader:
+      console.print("Error: input file \"%s\" has a broken Y4M header\n", name);
+      return;
+    case FrameSource::Read::OtherFormat:
+      console.print("Error: input file \"%s\" is %s, not %s\n", name,
+                    pSourceFile.streamFormat().c_str(), format.describe().c_str());
+      return;
+    case FrameSource::Read::Failed:
+      console.print("Error: cannot read input file \"%s\" (%s)\n", name,
+                    describeError(pSourceFile.error()).c_str());
+      return;
+    case FrameSource::Read::WholeFrame:
+    case FrameSource::Read::RanOut:
+    case FrameSource::Read::Stopped:
+      break;
+  }
+  printSeekPastEnd(console);
+}
+
+// The copy pass as the plain loop it stands for: for every splice, open the
+// source, move its frames, print their lines, and only then go on to the
+// next. How frames move lies below it, inside a splice: through the buffer
+// with read-ahead and batches (BufferedCopy), or by sharing blocks
+// (BlockSharing). The walk owns the output stream and reports every failure
+// that a source meets.
+class SpliceWalk {
+ public:
+  SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
+             Console& console);
+
+  // Starts the output (a Y4M output's header).
+  ExitStatus begin();
+
+  // Copies the splice `inst`: once this returns Success, the output holds all
+  // of its frames and their lines are printed.
+  ExitStatus copySplice(const EditInstruction& inst);
+
+  // Ends the pass once every splice is copied: the output then holds every
+  // frame whole and every line is printed.
+  ExitStatus finish() {
+    return buffered_.settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError;
+  }
+
+  // Ends the pass with `status` once the output holds whole what it can and
+  // the lines of those frames are printed; `report` then prints why.
+  template <typename Report>
+  ExitStatus endWith(ExitStatus status, Report report) {
+    if (!buffered_.settle()) {
+      return ExitStatus::WriteOrMemoryError;
+    }
+    report();
+    return status;
+  }
+
+ private:
+  // Moves the frames of the splice: those that may share the source's
+  // blocks by sharing, the rest through the buffer.
+  ExitStatus moveFrames(FrameSource& pSourceFile, const EditInstruction& inst);
+
+  // Copies the frames of the splice from `from` up to `to`, counted in the
+  // splice, from where the source stands.
+  ExitStatus copyFrames(FrameSource& pSourceFile, const EditInstruction& inst, std::int64_t from,
+                        std::int64_t to);
+
+  // Shares the frames `shared` of the splice where the file system can, and
+  // prints their lines; `rest` becomes the first frame still to copy.
+  ExitStatus shareFrames(const FrameSource& pSourceFile, const EditInstruction& inst,
+                         const SharedFrames& shared, std::int64_t& rest);
+
+  // Ends the pass after a read of frame `frameIndex` of the splice came back
+  // as `read`, not a whole frame, saying why.
+  ExitStatus readFailed(FrameSource::Read read, const FrameSource& pSourceFile,
+                        const EditInstruction& inst, std::int64_t frameIndex);
+
+  // Ends the pass on a stop signal, between two frames: the output keeps
+  // whole the frames read so far, and says how many.
+  ExitStatus stopped();
+
+  // How the frames of a source lie, as the pre-scan found; it found every
+  // name the list gives.
+  [[nodiscard]] FrameLayout layoutOf(const std::string& name) const;
+
+  FrameFormat format_;
+  bool uncached_;
+  const std::vector<SourceForm>& sources_;
+  Console& console_;
+  OutputStream out_;
+  ProgressLines lines_;
+  BlockSharing sharing_;
+  BufferedCopy buffered_;  // last: its writer ends before the rest goes
+};
+
+// Past the page cache's useful size the output goes straight to the device,
+// and so do the sources it is read from, one frame to a write.
+bool goesPastPageCache(const CopyPlan& plan) {
+  return plan.totalFrames * plan.format.frameBytes() >= plan.uncachedFrom;
+}
+
+std::size_t framesPerWrite(const CopyPlan& plan) {
+  const auto pictureBytes = static_cast<std::size_t>(plan.format.frameBytes());
+  return goesPastPageCache(plan)
+             ? 1
+             : std::max<std::size_t>(1, slotReadBytes(plan.format) / pictureBytes);
+}
+
+SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
+                       const CopyPlan& plan, Console& console)
+    : format_(plan.format),
+      uncached_(goesPastPageCache(plan)),
+      sources_(plan.sources),
+      console_(console),
+      // The frames of a batch being read, of one being written, and one
+      // whose end is carried are staged and not yet whole at most.
+      out_(pOutFile, outputHeaderOf(plan), plan.y4mOutput ? std::string(y4m::frameMarker) : "",
+           2 * framesPerWrite(plan) + 2),
+      lines_(console, plan.totalFrames),
+      sharing_(out_, pOutFile, plan.shareBlocks),
+      buffered_(out_, pOutFile, frameBuf, framesPerWrite(plan), lines_, console) {
+  if (uncached_) {
+    out_.goPastPageCache(plan.format.frameBytes());
+  }
+}
+
+ExitStatus SpliceWalk::begin() {
+  if (const int error = out_.begin(); error != 0) {
+    return buffered_.failedWrite(nullptr, error);
+  }
+  return ExitStatus::Success;
+}
+
+ExitStatus SpliceWalk::copySplice(const EditInstruction& inst) {
+  if (stopRequested()) {
+    return stopped();
+  }
+  const char* name = inst.sourceFileName.c_str();
+  FrameSource pSourceFile;
+  if (!pSourceFile.open(inst.sourceFileName, layoutOf(inst.sourceFileName), format_, uncached_)) {
+    if (stopRequested()) {
+      return stopped();  // while waiting for a writer
+    }
+    return endWith(ExitStatus::SourceDisappeared,
+                   [&] { console_.print("Input file \"%s\" disappeared?\n", name); });
+  }
+  if (!pSourceFile.startAt(inst.seekFr)) {
+    return endWith(ExitStatus::SourceTooShort, [&] { printSeekPastEnd(console_); });
+  }
+  lines_.startSplice(inst);
+  if (const ExitStatus moved = moveFrames(pSourceFile, inst); moved != ExitStatus::Success) {
+    return moved;
+  }
+  // The next source is opened only once this splice is in the output.
+  return buffered_.settle() ? ExitStatus::Success : ExitStatus::WriteOrMemoryError;
+}
+
+ExitStatus SpliceWalk::moveFrames(FrameSource& pSourceFile, const EditInstruction& inst) {
+  const SharedFrames shared = sharing_.framesOf(pSourceFile, inst);
+  if (shared.count == 0) {
+    return copyFrames(pSourceFile, inst, 0, inst.numFr);
+  }
+  std::int64_t rest = shared.first;
+  ExitStatus status = copyFrames(pSourceFile, inst, 0, shared.first);
+  if (status == ExitStatus::Success) {
+    status = shareFrames(pSourceFile, inst, shared, rest);
+  }
+  if (status == ExitStatus::Success && rest < inst.numFr) {
+    if (rest != 0 && !pSourceFile.startAt(inst.seekFr + rest)) {
+      return endWith(ExitStatus::SourceTooShort, [&] { printSeekPastEnd(console_); });
+    }
+    status = copyFrames(pSourceFile, inst, rest, inst.numFr);
+  }
+  return status;
+}
+
+ExitStatus SpliceWalk::copyFrames(FrameSource& pSourceFile, const EditInstruction& inst,
+                                  std::int64_t from, std::int64_t to) {
+  for (std::int64_t frameIndex = from; frameIndex < to; ++frameIndex) {
+    if (stopRequested()) {
+      return stopped();
+    }
+    std::span<unsigned char> area;
+    if (!buffered_.placeNextFrame(pSourceFile, area)) {
+      return ExitStatus::WriteOrMemoryError;
+    }
+    std::span<unsigned char> picture;
+    const FrameSource::Read read = pSourceFile.readNext(area, picture);
+    if (read != FrameSource::Read::WholeFrame) {
+      return readFailed(read, pSourceFile, inst, frameIndex);
+    }
+    buffered_.add(picture);
+  }
+  return ExitStatus::Success;
+}
+
+ExitStatus SpliceWalk::shareFrames(const FrameSource& pSourceFile, const EditInstruction& inst,
+                                   const SharedFrames& shared, std::int64_t& rest) {
+  if (stopRequested()) {
+    return stopped();
+  }
+  if (!buffered_.settle()) {
+    return ExitStatus::WriteOrMemoryError;
+  }
+  int error = 0;
+  switch (sharing_.share(pSourceFile, inst, shared, error)) {
+    case BlockSharing::Outcome::Shared:
+      lines_.expect(shared.count);
+      lines_.printUpTo(out_.wholeFrames());
+      rest = shared.first + shared.count;
+      return ExitStatus::Success;
+    case BlockSharing::Outcome::Copy:
+      return ExitStatus::Success;
+    case BlockSharing::Outcome::Failed:
+      break;
+  }
+  return buffered_.failedWrite(nullptr, error);
+}
+
+ExitStatus SpliceWalk::readFailed(FrameSource::Read read, const FrameSource& pSourceFile,
+                                  const EditInstruction& inst, std::int64_t frameIndex) {
+  if (read == FrameSource::Read::Stopped) {
+    return stopped();
+  }
+  return endWith(ExitStatus::SourceTooShort, [&] {
+    printReadFailure(console_, read, pSourceFile, inst.sourceFileName.c_str(),
+                     inst.seekFr + frameIndex, format_);
+  });
+}
+
+ExitStatus SpliceWalk::stopped() {
+  (void)buffered_.settle();  // a failure to write what is carried was reported
+  lines_.printInterrupted();
+  return ExitStatus::Interrupted;
+}
+
+FrameLayout SpliceWalk::layoutOf(const std::string& name) const {
+  for (const SourceForm& source : sources_) {
+    if (source.name == name) {
+      return source.layout;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
+                       std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console) {
+  SpliceWalk walk(pOutFile, frameBuf, plan, console);
+  if (const ExitStatus status = walk.begin(); status != ExitStatus::Success) {
+    return status;
+  }
+  EditInstruction inst;
+  for (;;) {
+    // The list was walked whole by the pre-scan, so its end is all the walk
+    // can meet here; a failure would have been reported there first.
+    const EditListReader::Next next = pEditListFile.next(inst, console);
+    if (next == EditListReader::Next::End) {
+      return walk.finish();
+    }
+    if (next != EditListReader::Next::Instruction) {
+      return walk.endWith(EditListReader::failureStatus(next), [] {});
+    }
+    if (const ExitStatus status = walk.copySplice(inst); status != ExitStatus::Success) {
+      return status;
+    }
+  }
+}
+
+}  // namespace tsa

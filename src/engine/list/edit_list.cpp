@@ -1,0 +1,417 @@
+#include "engine/list/edit_list.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <vector>
+
+namespace tsa {
+namespace {
+
+// The white space of the scan format: blank, tab, LF, VT, FF, CR.
+bool isScanSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Appends the character `c` to `text` in UTF-8.
+void appendUtf8(std::string& text, char32_t c) {
+  if (c < 0x80) {
+    text += static_cast<char>(c);
+  } else if (c < 0x800) {
+    text += static_cast<char>(0xC0 | (c >> 6));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    text += static_cast<char>(0xE0 | (c >> 12));
+    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (c >> 18));
+    text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::size_t skipSpace(std::string_view line, std::size_t pos) {
+  while (pos < line.size() && isScanSpace(line[pos])) {
+    ++pos;
+  }
+  return pos;
+}
+
+enum class NumberRead { Ok, Missing, OutOfRange };
+
+// Reads an optionally signed decimal number at `pos` (after white space),
+// as "%d" does, but tells a number beyond 32 bits from one that fits.
+NumberRead readNumber(std::string_view line, std::size_t& pos, std::int32_t& value) {
+  pos = skipSpace(line, pos);
+  bool negative = false;
+  if (pos < line.size() && (line[pos] == '+' || line[pos] == '-')) {
+    negative = line[pos] == '-';
+    ++pos;
+  }
+  if (pos >= line.size() || !isDigit(line[pos])) {
+    return NumberRead::Missing;
+  }
+  // Any number of digits may follow; past this bound the value is out of
+  // range whatever comes next, so the sum stops growing there.
+  constexpr std::int64_t beyondRange = std::int64_t{1} << 32;
+  std::int64_t magnitude = 0;
+  for (; pos < line.size() && isDigit(line[pos]); ++pos) {
+    magnitude = std::min(magnitude * 10 + (line[pos] - '0'), beyondRange);
+  }
+  const std::int64_t signedValue = negative ? -magnitude : magnitude;
+  if (signedValue < std::numeric_limits<std::int32_t>::min() ||
+      signedValue > std::numeric_limits<std::int32_t>::max()) {
+    return NumberRead::OutOfRange;
+  }
+  value = static_cast<std::int32_t>(signedValue);
+  return NumberRead::Ok;
+}
+
+}  // namespace
+
+LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
+  std::size_t pos = skipSpace(line, 0);
+  if (pos == line.size() || line[pos] == '#') {
+    return LineKind::Blank;
+  }
+  if (line[pos] == '"') {
+    // Backslashes are plain characters here: Windows paths.
+    const std::size_t close = line.find('"', pos + 1);
+    if (close == std::string_view::npos) {
+      return LineKind::UnclosedQuote;
+    }
+    inst.sourceFileName.assign(line.substr(pos + 1, close - pos - 1));
+    pos = close + 1;
+    if (inst.sourceFileName.empty()) {
+      return LineKind::MissingField;
+    }
+  } else {
+    const std::size_t nameStart = pos;
+    while (pos < line.size() && !isScanSpace(line[pos])) {
+      ++pos;
+    }
+    inst.sourceFileName.assign(line.substr(nameStart, pos - nameStart));
+  }
+
+  for (std::int32_t* field : {&inst.seekFr, &inst.numFr}) {
+    switch (readNumber(line, pos, *field)) {
+      case NumberRead::Ok:
+        break;
+      case NumberRead::Missing:
+        return LineKind::MissingField;
+      case NumberRead::OutOfRange:
+        return LineKind::NumberOutOfRange;
+    }
+  }
+  if (inst.seekFr < 0) {
+    return LineKind::NegativeFirstFrame;
+  }
+  if (inst.numFr < 0) {
+    return LineKind::NegativeFrameCount;
+  }
+  return LineKind::Instruction;
+}
+
+const char* describeBadLine(LineKind kind) {
+  switch (kind) {
+    case LineKind::MissingField:
+      return "expected <source file> <first frame> <frame count>";
+    case LineKind::NumberOutOfRange:
+      return "number out of range";
+    case LineKind::NegativeFirstFrame:
+      return "first frame must not be negative";
+    case LineKind::NegativeFrameCount:
+      return "frame count must not be negative";
+    case LineKind::UnclosedQuote:
+      return "a quoted name has no closing quote";
+    case LineKind::InvalidText:
+      return "the list is not valid UTF-16 text";
+    case LineKind::Instruction:
+    case LineKind::Blank:
+      break;
+  }
+  return "not an error";
+}
+
+bool EditListReader::load(FileHandle file, std::string path, Console& console) {
+  pEditListFile_ = std::move(file);
+  path_ = std::move(path);
+  text_.clear();
+  encoding_ = Encoding::Bytes;
+  encodingKnown_ = false;
+  undecoded_.clear();
+  brokenText_ = false;
+  atEnd_ = false;
+  readError_ = 0;
+  rewind();
+  if (!readMore()) {
+    reportReadError(console);
+    return false;
+  }
+  return true;
+}
+
+bool EditListReader::readAll(Console& console) {
+  while (!atEnd_) {
+    if (!readMore()) {
+      reportReadError(console);
+      return false;
+    }
+  }
+  return true;
+}
+
+void EditListReader::reportReadError(Console& console) const {
+  console.print("Error: cannot read edit list file \"%s\" (%s)\n", path_.c_str(),
+                describeError(readError_).c_str());
+}
+
+bool EditListReader::readMore() {
+  if (readError_ != 0) {
+    return false;
+  }
+  constexpr std::size_t block = 65536;
+  std::array<unsigned char, block> bytes;
+  const Transfer got = readSome(pEditListFile_, bytes);
+  readError_ = got.error;
+  atEnd_ = brokenText_ || (got.error == 0 && got.bytes == 0);
+  if (got.error == 0 && !brokenText_) {
+    addText(std::string_view(reinterpret_cast<const char*>(bytes.data()), got.bytes));
+  }
+  return got.error == 0;
+}
+
+void EditListReader::addText(std::string_view bytes) {
+  if (!encodingKnown_) {
+    // The byte-order mark is in the first bytes, which may come in pieces.
+    undecoded_.append(bytes);
+    const std::string_view start = undecoded_;
+    if (start.size() < 3 && !atEnd_ &&
+        (start.empty() || start[0] == '\xEF' || start[0] == '\xFF' || start[0] == '\xFE')) {
+      return;
+    }
+    encodingKnown_ = true;
+    std::string first = std::move(undecoded_);
+    undecoded_.clear();
+    if (first.starts_with("\xEF\xBB\xBF")) {
+      first.erase(0, 3);
+    } else if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF")) {
+      encoding_ = first[0] == '\xFF' ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
+      first.erase(0, 2);
+    }
+    bytes = first;
+    addText(bytes);  // now that the encoding is known
+    return;
+  }
+  if (encoding_ == Encoding::Bytes) {
+    text_.append(bytes);
+    return;
+  }
+  undecoded_.append(bytes);
+  const bool little = encoding_ == Encoding::Utf16LittleEndian;
+  const auto unit = [&](std::size_t at) {
+    const auto a = static_cast<unsigned char>(undecoded_[at]);
+    const auto b = static_cast<unsigned char>(undecoded_[at + 1]);
+    return little ? static_cast<char32_t>(a | (b << 8)) : static_cast<char32_t>((a << 8) | b);
+  };
+  std::size_t at = 0;
+  while (at + 2 <= undecoded_.size()) {
+    char32_t c = unit(at);
+    std::size_t units = 1;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (at + 4 > undecoded_.size()) {
+        break;  // the rest of the pair comes with the next block
+      }
+      const char32_t low = unit(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) {
+        brokenText_ = true;
+        break;
+      }
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      units = 2;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      brokenText_ = true;
+      break;
+    }
+    appendUtf8(text_, c);
+    at += 2 * units;
+  }
+  undecoded_.erase(0, at);
+  // What is left at the end of the list is half a character.
+  if (atEnd_ && !undecoded_.empty()) {
+    brokenText_ = true;
+  }
+  atEnd_ = atEnd_ || brokenText_;
+}
+
+bool EditListReader::nextLine(std::size_t& position, std::string_view& line) {
+  std::size_t lineEnd = text_.find('\n', position);
+  while (lineEnd == std::string::npos && !atEnd_) {
+    const std::size_t searched = text_.size();
+    if (!readMore()) {
+      return false;
+    }
+    lineEnd = text_.find('\n', searched);
+  }
+  if (position >= text_.size()) {
+    return false;
+  }
+  lineEnd = std::min(lineEnd, text_.size());
+  line = std::string_view(text_.data() + position, lineEnd - position);
+  position = lineEnd + 1;
+  // A NUL byte ends the line, as it ends the scan of a C string.
+  line = line.substr(0, line.find('\0'));
+  return true;
+}
+
+LineKind EditListReader::parseLine(std::size_t next, std::string_view line,
+                                   EditInstruction& inst) const {
+  // The line that runs into broken UTF-16 has no line end of its own.
+  return brokenText_ && next > text_.size() ? LineKind::InvalidText
+                                            : parseEditInstruction(line, inst);
+}
+
+EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
+  std::string_view line;
+  LineKind kind = LineKind::Blank;
+  while (kind == LineKind::Blank && nextLine(position_, line)) {
+    ++lineNumber_;
+    kind = parseLine(position_, line, inst);
+  }
+  if (kind == LineKind::Blank && brokenText_) {
+    ++lineNumber_;  // the text broke right after a line end
+    kind = LineKind::InvalidText;
+  }
+  if (kind == LineKind::Instruction) {
+    return Next::Instruction;
+  }
+  if (kind != LineKind::Blank) {
+    console.print("Bad edit instruction on line %lld: %s. Aborting.\n",
+                  static_cast<long long>(lineNumber_), describeBadLine(kind));
+    return Next::BadLine;
+  }
+  if (readError_ != 0) {
+    reportReadError(console);
+    return Next::Unreadable;
+  }
+  return Next::End;
+}
+
+EditListReader::SourceNames EditListReader::sourceNames() {
+  SourceNames result;
+  std::size_t position = 0;
+  std::string_view line;
+  EditInstruction inst;
+  while (nextLine(position, line)) {
+    const LineKind kind = parseLine(position, line, inst);
+    if (kind != LineKind::Blank && kind != LineKind::InvalidText &&
+        std::find(result.names.begin(), result.names.end(), inst.sourceFileName) ==
+            result.names.end()) {
+      result.names.push_back(inst.sourceFileName);
+    }
+    if (kind != LineKind::Instruction && kind != LineKind::Blank) {
+      result.wholeList = false;
+      return result;
+    }
+  }
+  result.wholeList = readError_ == 0 && !brokenText_;
+  return result;
+}
+
+namespace {
+
+// A size or pixel format given by hand is the commonest mistake: says so of
+// every raw file among `sources` that is not a whole number of frames of
+// `format`. The run goes on, and copies the whole frames.
+void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat& format,
+                      Console& console) {
+  const std::int64_t frameBytes = format.frameBytes();
+  for (const SourceForm& source : sources) {
+    if (source.regularFile && !source.y4mHeader && source.bytes % frameBytes != 0) {
+      console.note(
+          "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
+          "bytes each)\n",
+          source.name.c_str(), static_cast<long long>(source.bytes), format.describe().c_str(),
+          static_cast<long long>(frameBytes));
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<FrameFormat> y4mSourcesFormat(const std::vector<SourceForm>& sources) {
+  const auto y4m = std::ranges::find_if(
+      sources, [](const SourceForm& source) { return source.y4mHeader.has_value(); });
+  const bool allY4m = std::ranges::all_of(sources, [](const SourceForm& source) {
+    return !source.regularFile || source.y4mHeader.has_value();
+  });
+  if (y4m == sources.end() || !allY4m) {
+    return std::nullopt;
+  }
+  return y4m::formatOf(*y4m->y4mHeader);
+}
+
+ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
+                        const std::optional<FrameFormat>& chosen) {
+  ScanResult result;
+  std::vector<std::string> fileNames;
+  EditInstruction inst;
+  for (;;) {
+    const EditListReader::Next next = pEditListFile.next(inst, console);
+    if (next == EditListReader::Next::End) {
+      break;
+    }
+    if (next != EditListReader::Next::Instruction) {
+      return {EditListReader::failureStatus(next), 0, {}, {}};
+    }
+    result.totalFrames += inst.numFr;
+    if (std::find(fileNames.begin(), fileNames.end(), inst.sourceFileName) != fileNames.end()) {
+      continue;
+    }
+    if (fileNames.size() == maxSourceFiles) {
+      console.print("Too many unique filenames in the edit list. Aborting.\n");
+      return {ExitStatus::TooManySources, 0, {}, {}};
+    }
+    fileNames.push_back(inst.sourceFileName);
+  }
+
+  // Every source is looked at before the run's format is known, since the
+  // Y4M sources may give it; problems are reported in list order.
+  std::vector<Probe> probes;
+  probes.reserve(fileNames.size());
+  result.sources.reserve(fileNames.size());
+  for (const std::string& name : fileNames) {
+    probes.push_back(probeSource(name, result.sources.emplace_back()));
+  }
+  const std::optional<FrameFormat> y4mFormat = y4mSourcesFormat(result.sources);
+  result.formatFromY4m = !chosen && y4mFormat;
+  result.format = chosen ? *chosen : y4mFormat.value_or(defaultFrameFormat);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    SourceForm& source = result.sources[i];
+    const char* name = source.name.c_str();
+    source.layout.pictureBytes = result.format.frameBytes();
+    if (probes[i] == Probe::NotFound) {
+      console.print("Input file \"%s\" not found. Aborting.\n", name);
+    } else if (probes[i] == Probe::BrokenHeader) {
+      console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
+    } else if (source.y4mHeader && !y4m::holdsFramesOf(*source.y4mHeader, result.format)) {
+      console.print("Input file \"%s\" is %s, not %s. Aborting.\n", name,
+                    y4m::describe(*source.y4mHeader).c_str(), result.format.describe().c_str());
+    } else {
+      continue;
+    }
+    return {ExitStatus::SourceNotFound, 0, {}, {}};
+  }
+
+  if (chosen) {
+    warnOfPartFrames(result.sources, result.format, console);
+  }
+  pEditListFile.rewind();
+  return result;
+}
+
+}  // namespace tsa
