@@ -367,7 +367,6 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
   writeY4mSource(path("e.y4m"), "YUV4MPEG2 " + size + "\n", 5, 4, "FRAME\n", 2);
   writeY4mSource(path("wide.y4m"),
                  "YUV4MPEG2 W" + std::to_string(frameWidth + 2) + " H" + height + "\n", 6, 1);
-  writeY4mSource(path("444.y4m"), "YUV4MPEG2 " + size + " C444\n", 6, 1);
   writeY4mSource(path("broken.y4m"), "YUV4MPEG2 W" + width + "\n", 6, 1);
   const std::string mixed = "c.y4m 1 2\na.yuv 0 1\nd.y4m 1 1\n";
   const std::string header = "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n";
@@ -401,13 +400,6 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
        9,
        "Input file \"wide.y4m\" is " + std::to_string(frameWidth + 2) + "x" + height +
            " yuv420p, not " + video + ". Aborting.\n",
-       "",
-       {}},
-      {"a.yuv 0 1\n444.y4m 0 1\n",
-       "out.yuv",
-       9,
-       "Input file \"444.y4m\" is " + width + "x" + height + " yuv444p, not " + video +
-           ". Aborting.\n",
        "",
        {}},
       {"broken.y4m 0 1\n",
@@ -551,7 +543,18 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     std::string output;
     std::string outputHeader;  // what a .y4m output starts with
     std::string warning = {};  // of the second source, cut short by 100 bytes
+    std::array<std::string, 2> stems = {"s1", "s2"};
+    std::string said = {};          // after the banner: what the names gave, or overrule
+    std::string secondHeader = {};  // the second source alone is Y4M, with this header
   };
+  const auto byNames = [](const std::string& format) {
+    return "Frames: " + format + ", as the source names state\n";
+  };
+  const auto overruled = [](const std::string& name, const std::string& stated) {
+    return "Warning: input file \"" + name + ".yuv\" is named " + stated +
+           "; read as 352x288 yuv420p, as the options say\n";
+  };
+  const std::vector<std::size_t> cifPlanes = {101376, 25344, 25344};
   const std::string cif = "YUV4MPEG2 W352 H288 F30:1 ";
   const std::string alphaOut = cif + "Ip A1:1 C444alpha\n";
   const std::string partFrames =
@@ -598,6 +601,52 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
        {101376, 25344, 25344},
        "out.y4m",
        "YUV4MPEG2 W352 H288 F30000:1001 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n"},
+      // Formats the names state; the options overrule a name; raw frames
+      // beside Y4M ones of the header's format.
+      {{},
+       "",
+       cifPlanes,
+       "out.yuv",
+       "",
+       "",
+       {"foreman_cif", "akiyo_352x288_30"},
+       byNames("352x288 yuv420p at 30 fps")},
+      {{},
+       "",
+       {199680, 49920, 49920},
+       "out.yuv",
+       "",
+       "",
+       {"Campfire_416x240_30fps_10bit_420", "Tango2_416x240_10-bit"},
+       byNames("416x240 yuv420p10le at 30 fps")},
+      {{},
+       "",
+       cifPlanes,
+       "out.y4m",
+       "YUV4MPEG2 W352 H288 F30000:1001 Ip A1:1 C420jpeg\n",
+       "",
+       {"a_cif_29.97fps", "b"},
+       byNames("352x288 yuv420p at 30000/1001 fps")},
+      {{},
+       "",
+       cifPlanes,
+       "out.y4m",
+       "YUV4MPEG2 W352 H288 F50:1 Ip A1:1 C420jpeg\n",
+       "",
+       {"clip_352x288_50", "extra"},
+       byNames("352x288 yuv420p at 50 fps")},
+      {{"--size=352x288"},
+       "",
+       cifPlanes,
+       "out.yuv",
+       "",
+       "",
+       {"b_1280x720", "c_176x144_8bit"},
+       "Frames: 352x288 yuv420p, as the options and the source names state\n" +
+           overruled("b_1280x720", "1280x720 yuv420p") +
+           overruled("c_176x144_8bit", "176x144 yuv420p")},
+      {{"--size=cif"}, "", cifPlanes, "out.yuv", ""},
+      {{}, "", cifPlanes, "out.yuv", "", "", {"s1", "s2"}, "", cif + "C420mpeg2\n"},
   };
   for (const Case& c : cases) {
     std::string where;
@@ -606,12 +655,13 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     }
     where += c.y4mHeader + c.output;
     const std::string extension = c.y4mHeader.empty() ? ".yuv" : ".y4m";
-    const std::string name1 = "s1" + extension;
-    const std::string name2 = "s2" + extension;
+    const std::string name1 = c.stems[0] + extension;
+    const std::string name2 = c.stems[1] + (c.secondHeader.empty() ? extension : ".y4m");
     for (const auto& [id, name] : {std::pair(1, name1), std::pair(2, name2)}) {
-      std::string source = c.y4mHeader;
+      const std::string header = id == 2 && !c.secondHeader.empty() ? c.secondHeader : c.y4mHeader;
+      std::string source = header;
       for (int frame = 0; frame < 3; ++frame) {
-        source += (c.y4mHeader.empty() ? "" : "FRAME\n") + planarFrame(id, frame, c.planes);
+        source += (header.empty() ? "" : "FRAME\n") + planarFrame(id, frame, c.planes);
       }
       if (!c.warning.empty() && id == 2) {
         source.resize(source.size() - 100);
@@ -623,7 +673,7 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     args.insert(args.end(), {"list.txt", c.output});
     std::filesystem::remove(path(c.output));
     const ToolRun run = runTool(dir_, args);
-    expectSuccess(run, banner + c.warning + progressLine("  0", name1, "  33") +
+    expectSuccess(run, banner + c.said + c.warning + progressLine("  0", name1, "  33") +
                            progressLine(" 50", name1, "  67") + closingLine(name1) +
                            progressLine("  0", name2, " 100") + closingLine(name2));
     const std::string marker = c.outputHeader.empty() ? "" : "FRAME\n";
@@ -700,9 +750,18 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
        9,
        banner + "Input file \"cif10.y4m\" is 352x288 yuv420p10le, not 352x288 yuv420p. "
                 "Aborting.\n"},
-      {{"raw-beside.list", "out.yuv"},
+      {{"named.list", "out.yuv"},
        9,
-       banner + "Input file \"cif.y4m\" is 352x288 yuv420p, not " + fullHd + ". Aborting.\n"},
+       banner + "Input file \"b_1280x720.yuv\" is named 1280x720 yuv420p, but \"a_cif.yuv\" " +
+           "352x288 yuv420p. Aborting.\n"},
+      {{"header-and-name.list", "out.yuv"},
+       9,
+       banner + "Input file \"b_1280x720.yuv\" is named 1280x720 yuv420p, but \"cif.y4m\" " +
+           "352x288 yuv420p. Aborting.\n"},
+      {{"depths.list", "out.yuv"},
+       9,
+       banner + "Input file \"d_10bit.yuv\" is named 352x288 yuv420p10le, but " +
+           "\"c_cif_8bit.yuv\" 352x288 yuv420p. Aborting.\n"},
       {{"alpha.list", "out.yuv"},
        9,
        banner + "Input file \"alpha.y4m\" is 352x288 420p11, not " + fullHd + ". Aborting.\n"},
@@ -711,7 +770,12 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
        banner + "Input file \"full.y4m\" is " + fullHd + ", not " + fullHd + "10le. Aborting.\n"},
   };
   writeText(path("cif.y4m.list"), "cif.y4m 0 1\ncif10.y4m 0 1\n");
-  writeText(path("raw-beside.list"), "a.yuv 0 1\ncif.y4m 0 1\n");
+  writeText(path("named.list"), "a_cif.yuv 0 1\nb_1280x720.yuv 0 1\n");
+  writeText(path("header-and-name.list"), "b_1280x720.yuv 0 1\ncif.y4m 0 1\n");
+  writeText(path("depths.list"), "a_cif.yuv 0 1\nc_cif_8bit.yuv 0 1\nd_10bit.yuv 0 1\n");
+  for (const char* name : {"a_cif.yuv", "b_1280x720.yuv", "c_cif_8bit.yuv", "d_10bit.yuv"}) {
+    writeText(path(name), "");
+  }
   writeText(path("alpha.list"), "alpha.y4m 0 1\n");
   writeText(path("full.list"), "full.y4m 0 1\n");
   for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/list/pre_scan.h"
 #include "test_support.h"
 
 namespace tsa {

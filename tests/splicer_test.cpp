@@ -7,6 +7,7 @@
 
 #include "engine/copy/block_sharing.h"
 #include "engine/copy/frame_buffer.h"
+#include "engine/list/pre_scan.h"
 #include "test_support.h"
 
 namespace tsa {

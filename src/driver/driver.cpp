@@ -13,6 +13,7 @@
 #include "engine/copy/splicer.h"
 #include "engine/format/y4m.h"
 #include "engine/list/edit_list.h"
+#include "engine/list/pre_scan.h"
 #include "engine/system/file.h"
 #include "engine/system/stop.h"
 
@@ -109,7 +110,7 @@ CopyPlan planOf(ScanResult scan, const RunOptions& options, bool y4mOutput) {
   plan.format = scan.format;
   plan.y4mOutput = y4mOutput;
   plan.shareBlocks = options.shareBlocks;
-  plan.frameRate = options.frameRate;
+  plan.frameRate = scan.rate ? scan.rate->y4mValue() : "";
   return plan;
 }
 
@@ -186,16 +187,37 @@ bool openEditList(const std::string& editListFile, EditListReader& pEditListFile
          (editList.regularFile || pEditListFile.readAll(console));
 }
 
+// The pre-scan, and the form of the output: Y4M or raw. Success, or the
+// status after the reason was printed: a Y4M output of frames it cannot
+// hold, where the sources' names chose them, is refused here.
+ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
+                   const std::string& outFile, bool device, ScanResult& scan, bool& y4mOutput,
+                   Console& console) {
+  scan = scanEditList(pEditListFile, console, options.format);
+  if (scan.status != ExitStatus::Success) {
+    return scan.status;
+  }
+  y4mOutput = writesY4m(options, outFile, device, scan.formatFromY4m);
+  if (y4mOutput && scan.format.pixels.y4mColourSpace().empty()) {
+    console.print("Error: a Y4M file cannot hold %s frames: name the output .yuv\n",
+                  scan.format.pixels.name().c_str());
+    return ExitStatus::SourceNotFound;
+  }
+  return ExitStatus::Success;
+}
+
 // The run from the pre-scan on, into the open `output`: the copy, and the
 // closing report.
 ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
                    const std::string& outFile, Output& output, Console& console) {
   const auto time0 = std::chrono::steady_clock::now();
-  ScanResult scan = scanEditList(pEditListFile, console, options.format);
-  if (scan.status != ExitStatus::Success) {
-    return scan.status;
+  ScanResult scan;
+  bool y4mOutput = false;
+  if (const ExitStatus status =
+          scanRun(pEditListFile, options, outFile, output.device, scan, y4mOutput, console);
+      status != ExitStatus::Success) {
+    return status;
   }
-  const bool y4mOutput = writesY4m(options, outFile, output.device, scan.formatFromY4m);
   const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
@@ -224,11 +246,13 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
 // not looked at, asked about or opened.
 ExitStatus checkRun(EditListReader& pEditListFile, const RunOptions& options,
                     const std::string& outFile, Console& console) {
-  ScanResult scan = scanEditList(pEditListFile, console, options.format);
-  if (scan.status != ExitStatus::Success) {
-    return scan.status;
+  ScanResult scan;
+  bool y4mOutput = false;
+  if (const ExitStatus status =
+          scanRun(pEditListFile, options, outFile, false, scan, y4mOutput, console);
+      status != ExitStatus::Success) {
+    return status;
   }
-  const bool y4mOutput = writesY4m(options, outFile, false, scan.formatFromY4m);
   return checkList(pEditListFile, planOf(std::move(scan), options, y4mOutput), console);
 }
 

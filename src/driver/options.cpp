@@ -8,24 +8,24 @@
 namespace tsa {
 namespace {
 
-// Reads the value of --size into `format`; false with `problem` set.
-bool readSizeValue(const std::string& value, FrameFormat& format, std::string& problem) {
-  std::int64_t width = 0;
-  std::int64_t height = 0;
-  if (!parseSize(value, width, height)) {
+// Reads the value of --size, WxH or a name ffmpeg gives a size (cif,
+// hd1080), into `format`; false with `problem` set.
+bool readSizeValue(const std::string& value, FormatStatement& format, std::string& problem) {
+  FrameSize size;
+  if (const std::optional<FrameSize> named = sizeNamed(value)) {
+    size = *named;
+  } else if (!parseSize(value, size.width, size.height)) {
     problem = "Error: bad frame size \"" + value + "\": expected WIDTHxHEIGHT, such as 1920x1080";
     return false;
   }
-  format.width = width;
-  format.height = height;
+  format.size = size;
   return true;
 }
 
 // Reads the value of --pix-fmt into `format`; false with `problem` set.
-bool readPixelFormatValue(const std::string& value, FrameFormat& format, std::string& problem) {
-  const std::optional<PixelFormat> pixels = parsePixelFormat(value);
-  if (pixels) {
-    format.pixels = *pixels;
+bool readPixelFormatValue(const std::string& value, FormatStatement& format, std::string& problem) {
+  format.pixels = parsePixelFormat(value);
+  if (format.pixels) {
     return true;
   }
   if (const std::string_view why = whyNotTaken(value); !why.empty()) {
@@ -38,27 +38,26 @@ bool readPixelFormatValue(const std::string& value, FrameFormat& format, std::st
   return false;
 }
 
-// Reads the value of --frame-rate into `options`; false with `problem` set.
-bool readFrameRateValue(const std::string& value, RunOptions& options, std::string& problem) {
-  std::int64_t numerator = 0;
-  std::int64_t denominator = 0;
-  if (!parseFrameRate(value, numerator, denominator)) {
+// Reads the value of --frame-rate into `format`; false with `problem` set.
+bool readFrameRateValue(const std::string& value, FormatStatement& format, std::string& problem) {
+  FrameRate rate;
+  if (!parseFrameRate(value, rate.numerator, rate.denominator)) {
     problem =
         "Error: bad frame rate \"" + value + "\": expected N or N/D, such as 25 or 30000/1001";
     return false;
   }
-  options.frameRate = std::to_string(numerator) + ":" + std::to_string(denominator);
+  format.rate = rate;
   return true;
 }
 
 // The problem with writing frames of `format` into the output `outFile`
 // as Y4M (named so, or asked for with --y4m), or nothing when a Y4M file
 // holds them.
-std::string y4mProblem(const FrameFormat& format, const std::string& outFile) {
-  if (!format.pixels.y4mColourSpace().empty()) {
+std::string y4mProblem(const PixelFormat& pixels, const std::string& outFile) {
+  if (!pixels.y4mColourSpace().empty()) {
     return {};
   }
-  return "Error: a Y4M file cannot hold " + format.pixels.name() +
+  return "Error: a Y4M file cannot hold " + pixels.name() +
          " frames: " + (y4m::namesY4m(outFile) ? "name the output .yuv" : "leave out --y4m");
 }
 
@@ -103,20 +102,19 @@ bool takesValue(std::string_view name) {
   return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
 }
 
-// Reads `value`, given to the option `name`, into `format` or `line`'s
-// options; false with line.problem set.
-bool readValue(std::string_view name, const std::string& value, FrameFormat& format,
-               CommandLine& line) {
+// Reads `value`, given to the option `name`, into `line`'s options; false
+// with line.problem set.
+bool readValue(std::string_view name, const std::string& value, CommandLine& line) {
   if (name == "--size") {
-    return readSizeValue(value, format, line.problem);
+    return readSizeValue(value, line.options.format, line.problem);
   }
   if (name == "--pix-fmt") {
-    return readPixelFormatValue(value, format, line.problem);
+    return readPixelFormatValue(value, line.options.format, line.problem);
   }
   if (name == "--reflink") {
     return readReflinkValue(value, line.options, line.problem);
   }
-  return readFrameRateValue(value, line.options, line.problem);
+  return readFrameRateValue(value, line.options.format, line.problem);
 }
 
 // What is wrong with the options of a command line whose arguments are all
@@ -125,8 +123,16 @@ bool readValue(std::string_view name, const std::string& value, FrameFormat& for
 // its name only on a line of two names.
 std::string problemWithOptions(const CommandLine& line) {
   const RunOptions& options = line.options;
-  if (options.format && !options.format->fits()) {
-    return "Error: frames of " + options.format->describe() + " do not fit: a frame may take " +
+  // Parts the options leave out are the build's default here; the run may
+  // take them from its sources, and checks again.
+  FrameFormat format = defaultFrameFormat;
+  if (options.format.size) {
+    format.width = options.format.size->width;
+    format.height = options.format.size->height;
+  }
+  format.pixels = options.format.pixels.value_or(format.pixels);
+  if ((options.format.size || options.format.pixels) && !format.fits()) {
+    return "Error: frames of " + format.describe() + " do not fit: a frame may take " +
            std::to_string(maxFrameBytes) + " bytes at most";
   }
   if (line.names.size() != 2) {
@@ -136,15 +142,14 @@ std::string problemWithOptions(const CommandLine& line) {
     return "Error: options --raw and --y4m ask for two forms of output";
   }
   const bool y4mOutput = options.y4mOutput || (y4m::namesY4m(line.names[1]) && !options.rawOutput);
-  return y4mOutput && options.format ? y4mProblem(*options.format, line.names[1]) : std::string();
+  return y4mOutput && options.format.pixels ? y4mProblem(*options.format.pixels, line.names[1])
+                                            : std::string();
 }
 
 }  // namespace
 
 CommandLine readCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
-  FrameFormat format = defaultFrameFormat;
-  bool formatGiven = false;
   bool optionsEnd = false;
   const auto bad = [&line](std::string problem) {
     line.verdict = CommandLine::Verdict::BadOption;
@@ -184,13 +189,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
     }
     const std::string value =
         equals != std::string::npos ? argument.substr(equals + 1) : arguments[++i];
-    if (!readValue(name, value, format, line)) {
+    if (!readValue(name, value, line)) {
       return bad(line.problem);
     }
-    formatGiven = formatGiven || name == "--size" || name == "--pix-fmt";
-  }
-  if (formatGiven) {
-    line.options.format = format;
   }
   if (const std::string problem = problemWithOptions(line); !problem.empty()) {
     return bad(problem);
@@ -212,7 +213,8 @@ void printHelp(Console& console) {
   console.print(
       "\n"
       "Options, anywhere before --:\n"
-      "  --size=WxH        frame width and height, such as 1280x720\n"
+      "  --size=WxH        frame width and height, such as 1280x720, or a name\n"
+      "                    ffmpeg gives a size: cif, 4cif, hd720, hd1080, uhd2160\n"
       "  --pix-fmt=NAME    pixel format, as ffmpeg names it: planar YUV (yuv420p,\n"
       "                    yuv422p10le, yuvj420p), with alpha (yuva444p), gray\n"
       "                    (gray16le), planar RGB (gbrp10le), semi-planar (nv12,\n"
@@ -232,8 +234,12 @@ void printHelp(Console& console) {
       "\n"
       "Edit list - is standard input; output - is standard output, and the run's\n"
       "messages then go to standard error; it is Y4M when the sources are.\n"
-      "Raw sources are read as %s unless the options say otherwise;\n"
-      "a list of Y4M sources only takes the format of the first.\n",
+      "The frames' size, pixel format and rate come, part by part, from the\n"
+      "options, else the first Y4M source's header, else what the raw sources'\n"
+      "names state (foreman_352x288_30.yuv, clip_1080p50_10bit.yuv, akiyo_cif.yuv),\n"
+      "else the build's default, %s. Names or headers that disagree are\n"
+      "refused before anything is written; the options overrule a name, with a\n"
+      "warning.\n",
       defaultFrameFormat.describe().c_str());
 }
 

@@ -7,20 +7,20 @@
 #include <vector>
 
 #include "engine/format/frame_format.h"
+#include "engine/format/media_names.h"
 #include "engine/system/console.h"
 
 namespace tsa {
 
 /// What a run is asked to do besides its two names.
 struct RunOptions {
-  std::optional<FrameFormat> format;  // --size and --pix-fmt, when either is given
+  FormatStatement format;             // --size, --pix-fmt and --frame-rate, as given
   bool y4mOutput = false;             // --y4m
   bool rawOutput = false;             // --raw
   bool quiet = false;                 // --quiet
   bool checkOnly = false;             // --check
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
-  std::string frameRate;              // --frame-rate, as a Y4M F value ("30000:1001")
 };
 
 /// The command line, read.

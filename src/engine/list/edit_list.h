@@ -1,6 +1,6 @@
-// The list layer, on the source layer: the edit list and its pre-scan.
-// The edit list: the line format, its parse, and the pre-scan that checks a
-// whole list before any frame is copied.
+// The list layer, on the source layer: the edit list and its pre-scan
+// (pre_scan.h).
+// The edit list: the line format, its parse, and its reader.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/format/frame_format.h"
 #include "engine/frame.h"
-#include "engine/source/frame_source.h"
 #include "engine/system/console.h"
 #include "engine/system/file.h"
 
@@ -139,35 +137,5 @@ class EditListReader {
   std::size_t position_ = 0;
   std::int64_t lineNumber_ = 0;
 };
-
-/// The pre-scan's result: a status, and on Success the sum of all frame
-/// counts, every distinct source as found, in order of first appearance,
-/// and the format of the run's frames.
-struct ScanResult {
-  ExitStatus status = ExitStatus::Success;
-  std::int64_t totalFrames = 0;
-  std::vector<SourceForm> sources;
-  FrameFormat format;
-  bool formatFromY4m = false;  // the format is the Y4M sources' (see y4mSourcesFormat)
-};
-
-/// The format the Y4M sources give a run: when there are Y4M sources and
-/// every source that is a regular file is one, the first Y4M source's
-/// (where the tool knows it); else nothing, and the run takes the format
-/// the command line names, or the build's default.
-[[nodiscard]] std::optional<FrameFormat> y4mSourcesFormat(const std::vector<SourceForm>& sources);
-
-/// Reads the whole list, adds up the frame counts, allows at most
-/// maxSourceFiles distinct source names (compared byte for byte) and checks,
-/// in order of first appearance, that every distinct source is there to be
-/// read and, for a Y4M source, that its header is readable and its frames
-/// of the run's format: `chosen` where the command line names one, else
-/// the Y4M sources' (see y4mSourcesFormat), else the build's default. Prints nothing on success,
-/// but for a warning of each raw file that is not a whole number of frames of a format `chosen` by
-/// hand, and leaves the list rewound for the copy pass. A malformed line (4), a name too many (8)
-/// or a source that cannot be read or used (9) is reported on `console`; the first problem met ends
-/// the scan.
-[[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
-                                      const std::optional<FrameFormat>& chosen = std::nullopt);
 
 }  // namespace tsa

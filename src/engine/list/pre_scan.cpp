@@ -1,0 +1,177 @@
+#include "engine/list/pre_scan.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/format/run_format.h"
+#include "engine/format/y4m.h"
+
+namespace tsa {
+namespace {
+
+// Reads the whole list for its frame count and its distinct source names,
+// in order of first appearance; a bad line or a name too many ends it.
+ExitStatus readSourceNames(EditListReader& pEditListFile, Console& console,
+                           std::int64_t& totalFrames, std::vector<std::string>& fileNames) {
+  EditInstruction inst;
+  for (;;) {
+    const EditListReader::Next next = pEditListFile.next(inst, console);
+    if (next == EditListReader::Next::End) {
+      return ExitStatus::Success;
+    }
+    if (next != EditListReader::Next::Instruction) {
+      return EditListReader::failureStatus(next);
+    }
+    totalFrames += inst.numFr;
+    if (std::ranges::find(fileNames, inst.sourceFileName) != fileNames.end()) {
+      continue;
+    }
+    if (fileNames.size() == maxSourceFiles) {
+      console.print("Too many unique filenames in the edit list. Aborting.\n");
+      return ExitStatus::TooManySources;
+    }
+    fileNames.push_back(inst.sourceFileName);
+  }
+}
+
+// What each source states of its frames: a Y4M file by its header, any
+// other by its name.
+std::vector<StatingSource> statementsOf(const std::vector<SourceForm>& sources) {
+  std::vector<StatingSource> statements;
+  statements.reserve(sources.size());
+  for (const SourceForm& source : sources) {
+    statements.push_back(
+        {source.name, source.y4mHeader.has_value(),
+         source.y4mHeader ? statementOf(*source.y4mHeader) : whatNameStates(source.name)});
+  }
+  return statements;
+}
+
+// Prints why source `i` cannot be used, in the run of format `run`; false
+// when it can.
+bool reportUnusable(std::size_t i, Probe probe, const std::vector<SourceForm>& sources,
+                    const std::vector<StatingSource>& statements, const RunFormat& run,
+                    Console& console) {
+  const SourceForm& source = sources[i];
+  const char* name = source.name.c_str();
+  if (probe == Probe::NotFound) {
+    console.print("Input file \"%s\" not found. Aborting.\n", name);
+  } else if (probe == Probe::BrokenHeader) {
+    console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
+  } else if (source.y4mHeader && !y4m::holdsFramesOf(*source.y4mHeader, run.format)) {
+    console.print("Input file \"%s\" is %s, not %s. Aborting.\n", name,
+                  y4m::describe(*source.y4mHeader).c_str(), run.format.describe().c_str());
+  } else if (run.conflict && run.conflict->source == i) {
+    const StatingSource& other = statements[run.conflict->other];
+    console.print("Input file \"%s\" is named %s, but \"%s\" %s. Aborting.\n", name,
+                  run.asStated(statements[i].states).describe().c_str(),
+                  std::string(other.name).c_str(), run.asStated(other.states).describe().c_str());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Says what the run's frames are, where names gave any part of that.
+void printFormatLine(const RunFormat& run, Console& console) {
+  if (!run.fromNames()) {
+    return;
+  }
+  const std::string rate = run.rate ? " at " + run.rate->describe() + " fps" : "";
+  console.note("Frames: %s%s, as %s state\n", run.format.describe().c_str(), rate.c_str(),
+               run.origins().c_str());
+}
+
+// The options win over a name, but the user hears of it.
+void warnOfOverruledNames(const RunFormat& run, const std::vector<StatingSource>& statements,
+                          Console& console) {
+  for (const std::size_t i : run.overruled) {
+    console.note("Warning: input file \"%s\" is named %s; read as %s, as the options say\n",
+                 std::string(statements[i].name).c_str(),
+                 run.asStated(statements[i].states).describe().c_str(),
+                 run.format.describe().c_str());
+  }
+}
+
+// A chosen format that does not fit a file's length is the commonest
+// mistake: says so of every raw file among `sources` that is not a whole
+// number of frames of `format`. The run goes on, and copies the whole
+// frames.
+void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat& format,
+                      Console& console) {
+  const std::int64_t frameBytes = format.frameBytes();
+  for (const SourceForm& source : sources) {
+    if (source.regularFile && !source.y4mHeader && source.bytes % frameBytes != 0) {
+      console.note(
+          "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
+          "bytes each)\n",
+          source.name.c_str(), static_cast<long long>(source.bytes), format.describe().c_str(),
+          static_cast<long long>(frameBytes));
+    }
+  }
+}
+
+// True when every source that is a file is Y4M, and the run's size and
+// pixel format are the first one's: a list of Y4M files alone.
+bool onlyY4mFiles(const std::vector<SourceForm>& sources, const RunFormat& run) {
+  return run.sizeFrom == FormatOrigin::Header && run.pixelsFrom == FormatOrigin::Header &&
+         std::ranges::all_of(sources, [](const SourceForm& source) {
+           return !source.regularFile || source.y4mHeader.has_value();
+         });
+}
+
+ScanResult failed(ExitStatus status) {
+  ScanResult result;
+  result.status = status;
+  return result;
+}
+
+}  // namespace
+
+ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
+                        const FormatStatement& options) {
+  ScanResult result;
+  std::vector<std::string> fileNames;
+  if (const ExitStatus status =
+          readSourceNames(pEditListFile, console, result.totalFrames, fileNames);
+      status != ExitStatus::Success) {
+    return failed(status);
+  }
+
+  // Every source is looked at before the run's format is known, since the
+  // Y4M headers and the names give it; problems are reported in list order.
+  std::vector<Probe> probes;
+  probes.reserve(fileNames.size());
+  result.sources.reserve(fileNames.size());
+  for (const std::string& name : fileNames) {
+    probes.push_back(probeSource(name, result.sources.emplace_back()));
+  }
+  const std::vector<StatingSource> statements = statementsOf(result.sources);
+  const RunFormat run = decideRunFormat(statements, options);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    result.sources[i].layout.pictureBytes = run.format.frameBytes();
+    if (reportUnusable(i, probes[i], result.sources, statements, run, console)) {
+      return failed(ExitStatus::SourceNotFound);
+    }
+  }
+  if (!run.format.fits()) {
+    console.print("Error: frames of %s do not fit: a frame may take %lld bytes at most\n",
+                  run.format.describe().c_str(), static_cast<long long>(maxFrameBytes));
+    return failed(ExitStatus::SourceNotFound);
+  }
+
+  result.format = run.format;
+  result.formatFromY4m = onlyY4mFiles(result.sources, run);
+  if (run.rateFrom == FormatOrigin::Options || run.rateFrom == FormatOrigin::Names) {
+    result.rate = run.rate;
+  }
+  printFormatLine(run, console);
+  warnOfOverruledNames(run, statements, console);
+  if (run.chosen()) {
+    warnOfPartFrames(result.sources, result.format, console);
+  }
+  pEditListFile.rewind();
+  return result;
+}
+
+}  // namespace tsa

@@ -1,0 +1,48 @@
+// The pre-scan: a whole list checked before any frame is copied, and the
+// format of the run's frames decided from what the options and the sources
+// state.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "engine/format/frame_format.h"
+#include "engine/format/media_names.h"
+#include "engine/frame.h"
+#include "engine/list/edit_list.h"
+#include "engine/source/frame_source.h"
+#include "engine/system/console.h"
+
+namespace tsa {
+
+/// The pre-scan's result: a status, and on Success the sum of all frame
+/// counts, every distinct source as found, in order of first appearance,
+/// and the format of the run's frames.
+struct ScanResult {
+  ExitStatus status = ExitStatus::Success;
+  std::int64_t totalFrames = 0;
+  std::vector<SourceForm> sources;
+  FrameFormat format;
+  bool formatFromY4m = false;     // every file is Y4M, and the format the first's
+  std::optional<FrameRate> rate;  // the rate the options or the names give
+};
+
+/// Reads the whole list, adds up the frame counts, allows at most
+/// maxSourceFiles distinct source names (compared byte for byte) and
+/// checks, in order of first appearance, that every distinct source is
+/// there to be read. Decides the run's format part by part (see
+/// decideRunFormat): what `options` give, the first Y4M header's, what
+/// the raw sources' names state, the build's default; checks that every
+/// Y4M source holds frames of that format and that no raw source's name
+/// states another size or pixel format than a header or an earlier name.
+/// Where a part comes from names, prints a line that says the format; then
+/// a warning for each name the options overrule and, where any part was
+/// chosen, for each raw file that is not a whole number of frames. Leaves
+/// the list rewound for the copy pass. A malformed line (4), a name too
+/// many (8) or a source that cannot be read or used (9) is reported on
+/// `console`; the first problem met ends the scan.
+[[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
+                                      const FormatStatement& options = {});
+
+}  // namespace tsa
