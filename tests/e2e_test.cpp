@@ -301,19 +301,36 @@ TEST_F(EndToEnd, ARangePastTheEndOfItsSourceKeepsTheWholeFramesBeforeIt) {
 }
 
 TEST_F(EndToEnd, FourteenDistinctSourcesAreTooMany) {
-  std::string list;
-  for (int i = 0; i < 14; ++i) {
-    // Fourteen ways to write one file's name are fourteen names.
-    std::string name = "a.yuv";
-    for (int dots = 0; dots < i; ++dots) {
-      name.insert(0, "./");
+  // Fourteen ways to write one file's name are fourteen names.
+  const auto namesFor = [](int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+      std::string name = "a.yuv";
+      for (int dots = 0; dots < i; ++dots) {
+        name.insert(0, "./");
+      }
+      list += name + " 0 1\n";
     }
-    list += name + " 0 1\n";
-  }
+    return list;
+  };
+  const std::string list = namesFor(14);
   writeText(path("list.txt"), list);
   expectFailure(run({"list.txt", "out.yuv"}), 8,
                 banner + "Too many unique filenames in the edit list. Aborting.\n");
   EXPECT_EQ(std::filesystem::file_size(path("out.yuv")), 0U);
+  // A whole class of 19 clips in one run, with the limit raised; the same
+  // list without it is refused as ever.
+  writeText(path("list.txt"), namesFor(19));
+  expectFailure(run({"--yes", "list.txt", "out.yuv"}), 8,
+                banner + "Too many unique filenames in the edit list. Aborting.\n");
+  expectFailure(run({"--max-sources=18", "--yes", "list.txt", "out.yuv"}), 8,
+                banner + "Too many unique filenames in the edit list. Aborting.\n");
+  const ToolRun raised = run({"--max-sources=19", "--yes", "list.txt", "out.yuv"});
+  EXPECT_EQ(raised.status, 0) << raised.out;
+  testing::expectFrames(path("out.yuv"), std::vector<testing::Splice>(19, {1, 0, 1}));
+  expectFailure(
+      run({"--max-sources=0", "list.txt", "out.yuv"}), 1,
+      usage + "Error: bad value \"0\" for --max-sources: expected a whole number from 1 up\n");
 }
 
 TEST_F(EndToEnd, ASourceThatCannotBeOpenedIsReportedBeforeAnyCopy) {
@@ -368,18 +385,26 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
   writeY4mSource(path("wide.y4m"),
                  "YUV4MPEG2 W" + std::to_string(frameWidth + 2) + " H" + height + "\n", 6, 1);
   writeY4mSource(path("broken.y4m"), "YUV4MPEG2 W" + width + "\n", 6, 1);
+  // A length of its own, and another chroma siting.
+  writeY4mSource(path("long.y4m"), "YUV4MPEG2 " + size + " F50:1 XLENGTH=30 C420jpeg XA=1\n", 7, 3);
+  writeY4mSource(path("sited.y4m"), "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420mpeg2\n", 8, 2);
   const std::string mixed = "c.y4m 1 2\na.yuv 0 1\nd.y4m 1 1\n";
   const std::string header = "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XYSCSS=420JPEG\n";
+  const std::string rates =
+      "Warning: \"d.y4m\" is F30000:1001, \"c.y4m\" F50:1: the output says F50:1\n";
+  const std::string sitedWarning =
+      "Warning: \"sited.y4m\" is C420mpeg2, \"c.y4m\" C420jpeg: the output says C420jpeg\n";
   struct Case {
     std::string list, output;
     int status;
     std::string lastLine;  // a regex
     std::string outputStart;
     std::vector<testing::Splice> frames;
+    std::string warning = {};  // after the banner
   };
   const Case cases[] = {
-      {mixed, "out.y4m", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
-      {mixed, "OUT.Y4M", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
+      {mixed, "out.y4m", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}, rates},
+      {mixed, "OUT.Y4M", 0, "Done! .*\n", header, {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}, rates},
       {mixed, "out.yuv", 0, "Done! .*\n", "", {{3, 1, 2}, {1, 0, 1}, {4, 1, 1}}},
       {"a.yuv 1 1\n",
        "out.y4m",
@@ -395,6 +420,22 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
        "YUV4MPEG2 " + size + " F25:1 Ip A1:1 C420jpeg\n",
        {{5, 0, 2}}},
       {"c.y4m 2 2\n", "out.yuv", 6, "Error: seek past end of file\n", "", {{3, 2, 1}}},
+      // The output's header is the whole output's: no source's length, and
+      // a word where the sources' headers differ (none for a raw output).
+      {"long.y4m 1 2\n",
+       "out.y4m",
+       0,
+       "Done! .*\n",
+       "YUV4MPEG2 " + size + " F50:1 Ip A1:1 C420jpeg XA=1\n",
+       {{7, 1, 2}}},
+      {"c.y4m 0 1\nsited.y4m 1 1\n",
+       "out.y4m",
+       0,
+       "Done! .*\n",
+       header,
+       {{3, 0, 1}, {8, 1, 1}},
+       sitedWarning},
+      {"c.y4m 0 1\nsited.y4m 1 1\n", "out.yuv", 0, "Done! .*\n", "", {{3, 0, 1}, {8, 1, 1}}},
       {"c.y4m 0 1\nwide.y4m 0 1\n",
        "out.y4m",
        9,
@@ -414,6 +455,8 @@ TEST_F(EndToEnd, Y4mSourcesAndOutputsMixWithRawOnes) {
     std::filesystem::remove(path(c.output));
     const ToolRun run = runTool(dir_, {"list.txt", c.output});
     EXPECT_EQ(run.status, c.status) << c.list << c.output << "\n" << run.out;
+    EXPECT_TRUE(run.out.substr(banner.size()).starts_with(c.warning)) << c.list << run.out;
+    EXPECT_EQ(run.out.find("Warning"), c.warning.empty() ? std::string::npos : banner.size());
     EXPECT_TRUE(std::regex_search(run.out, std::regex("(^|[\r\n])" + c.lastLine + "$")))
         << c.list << c.output << "\n"
         << run.out;
@@ -485,6 +528,25 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
       {{"-", "out.yuv"}, listText, 10, "", banner + question("out.yuv"), false, old},
       {{"list.txt", "--yes", "out.yuv"}, "", 0, "", banner + listOutput, false, frames},
       {{"--yes", "list.txt", "list.txt"}, "", 3, "", banner + refusal, false, old},
+      // A check ends as the run would: an output that is a file it reads;
+      // counts with more after their digits are named, and read as ever.
+      {{"--check", "list.txt", "list.txt"}, "", 3, "", banner + refusal, false, old},
+      {{"--check", "list.txt", "./a.yuv"},
+       "",
+       3,
+       "",
+       banner + "Output file \"./a.yuv\" cannot be opened for writing\n",
+       false,
+       old},
+      {{"--check", "-", "out.yuv"},
+       "a.yuv 0 1\nb.yuv 0 2O\n# 5.9\nb.yuv 1 1e2\n",
+       0,
+       "",
+       banner + "Warning: line 2: \"2O\" is read as 2\nWarning: line 4: \"1e2\" is read as 1\n" +
+           checked(3, 4, "raw output of " + std::to_string(4 * frameSize)).substr(banner.size()) +
+           "\n",
+       false,
+       old},
   };
 #ifndef _WIN32
   // A pipe has no length to check the list against.
@@ -834,28 +896,39 @@ TEST_F(EndToEnd, AnEditListThatFailsToReadIsReportedBeforeTheOutputIsTouched) {
 TEST_F(EndToEnd, ANamedPipeThatAnEncoderReadsCanBeTheOutput) {
   writeText(path("list.txt"), listText);
   ASSERT_EQ(::mkfifo(path("encoder.fifo").c_str(), 0644), 0);
+  // A pipe is not a file that is replaced: nothing is asked, and with no
+  // answer to give (standard input closed) the run waits for its reader.
   // The encoder's end is open before the run starts, as an encoder waiting
-  // for its input holds it.
-  const int encoder = ::open(path("encoder.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(encoder, 0);
-  testing::ToolProcess tool(dir_, {"list.txt", "encoder.fifo"}, "y\n");
-
-  const std::size_t expected = 6 * static_cast<std::size_t>(frameSize);
-  std::string received;
-  std::vector<char> chunk(1 << 16);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (received.size() < expected && std::chrono::steady_clock::now() < deadline) {
-    const ssize_t got = ::read(encoder, chunk.data(), chunk.size());
-    if (got > 0) {
-      received.append(chunk.data(), static_cast<std::size_t>(got));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no writer or no data yet
+  // for its input holds it, or opened only once the run waits.
+  for (const bool lateReader : {false, true}) {
+    int encoder = -1;
+    if (!lateReader) {
+      encoder = ::open(path("encoder.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(encoder, 0);
     }
+    testing::ToolProcess tool(dir_, {"list.txt", "encoder.fifo"}, "");
+    if (lateReader) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      encoder = ::open(path("encoder.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(encoder, 0);
+    }
+    const std::size_t expected = 6 * static_cast<std::size_t>(frameSize);
+    std::string received;
+    std::vector<char> chunk(1 << 16);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (received.size() < expected && std::chrono::steady_clock::now() < deadline) {
+      const ssize_t got = ::read(encoder, chunk.data(), chunk.size());
+      if (got > 0) {
+        received.append(chunk.data(), static_cast<std::size_t>(got));
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no writer or no data yet
+      }
+    }
+    ::close(encoder);
+    expectSuccess(tool.finish(), banner + listOutput);
+    writeText(path("received.yuv"), received);
+    testing::expectFrames(path("received.yuv"), listFrames);
   }
-  ::close(encoder);
-  expectSuccess(tool.finish(), banner + question("encoder.fifo") + listOutput);
-  writeText(path("received.yuv"), received);
-  testing::expectFrames(path("received.yuv"), listFrames);
 }
 
 TEST_F(EndToEnd, ASourceThatDisappearsDuringTheCopyEndsTheRun) {

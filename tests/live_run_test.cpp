@@ -308,10 +308,9 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
       std::snprintf(text, sizeof text, "%4.0f", frames * 100.0 / total);
       return std::string(text);
     };
-    std::string out =
-        "Corvane Test Set Assembler (10-24-2014)\n\n" +
-        (pipeOut && !standardOutput ? std::string(c.output) + " exists. Overwrite? (y/n)?" : "") +
-        progressLine("  0", "a.yuv", percent(1));
+    std::string out = "Corvane Test Set Assembler (10-24-2014)\n\n" +
+
+                      progressLine("  0", "a.yuv", percent(1));
     std::string kept = frameBytes(1, 0);
     if (c.signal == 0) {
       EXPECT_EQ(run.status, 7) << where;

@@ -32,10 +32,11 @@ constexpr std::string_view standardStream = "-";
 // gives no right to destroy it. A file that another open holds for writing
 // is not asked about, because the open for writing is refused next anyway.
 bool outputNeedsConsent(const std::string& outFile) {
-  if (outFile == standardStream || isPipeName(outFile)) {
-    // Whoever gave the run its standard output chose it; a Windows named
-    // pipe is a reader waiting for the frames, and looking at it would
-    // connect to that reader and hang up on it.
+  if (outFile == standardStream || isPipeName(outFile) || lookAt(outFile).namedPipe) {
+    // Whoever gave the run its standard output chose it; a named pipe is a
+    // reader waiting for the frames, not a file that is replaced (and
+    // opening a Windows one to look at it would connect to that reader and
+    // hang up on it).
     return false;
   }
   const OpenResult probe = openForReading(outFile);
@@ -69,21 +70,34 @@ enum class OutputRole {
 // a source that the list names and that exists now, by whatever path or
 // link. Decided by identity alone, so it holds where locks do not. A device
 // or a pipe as output is never one of them.
-OutputRole roleOfOutput(const OpenResult& output, const FileIdentity& editList,
+OutputRole roleOfOutput(bool regularFile, const FileIdentity& output, const FileIdentity& editList,
                         EditListReader& pEditListFile) {
-  if (!output.regularFile) {
+  if (!regularFile) {
     return OutputRole::NotRead;
   }
-  if (output.identity == editList) {
+  if (output == editList) {
     return OutputRole::ReadByTheRun;
   }
   const EditListReader::SourceNames sources = pEditListFile.sourceNames();
-  if (std::ranges::any_of(sources.names, [&](const std::string& name) {
-        return identityOf(name) == output.identity;
-      })) {
+  if (std::ranges::any_of(sources.names,
+                          [&](const std::string& name) { return identityOf(name) == output; })) {
     return OutputRole::ReadByTheRun;
   }
   return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;
+}
+
+void printOutputRefused(const std::string& outFile, Console& console) {
+  console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
+}
+
+// True when the output `outFile` is a file the run reads, as openOutput
+// finds it, seen without opening it for writing.
+bool outputIsReadByTheRun(const std::string& outFile, const FileIdentity& editList,
+                          EditListReader& pEditListFile) {
+  const std::optional<FileIdentity> identity = identityOf(outFile);
+  return outFile != standardStream && identity &&
+         roleOfOutput(lookAt(outFile).regularFile, *identity, editList, pEditListFile) ==
+             OutputRole::ReadByTheRun;
 }
 
 // The output of a run.
@@ -125,7 +139,8 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
   bool usable = output.file.isOpen();
   bool replaces = false;
   if (usable) {
-    const OutputRole role = roleOfOutput(output, editList, pEditListFile);
+    const OutputRole role =
+        roleOfOutput(output.regularFile, output.identity, editList, pEditListFile);
     usable = role != OutputRole::ReadByTheRun;
     // Standard output comes as its opener left it: `>` has emptied it,
     // `>>` appends.
@@ -133,7 +148,7 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
         role == OutputRole::NotRead && output.regularFile && output.size > 0 && !standardOutput;
   }
   if (!usable) {
-    console.print("Output file \"%s\" cannot be opened for writing\n", outFile.c_str());
+    printOutputRefused(outFile, console);
     return std::nullopt;
   }
   if (standardOutput && output.regularFile && output.size == 0) {
@@ -193,7 +208,7 @@ bool openEditList(const std::string& editListFile, EditListReader& pEditListFile
 ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
                    const std::string& outFile, bool device, ScanResult& scan, bool& y4mOutput,
                    Console& console) {
-  scan = scanEditList(pEditListFile, console, options.format);
+  scan = scanEditList(pEditListFile, console, options.format, options.maxSources);
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
@@ -219,6 +234,7 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
     return status;
   }
   const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
+  warnOfHeaderDifferences(plan, console);
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
@@ -243,9 +259,14 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
 }
 
 // A run that checks the list (--check) and writes nothing: the output is
-// not looked at, asked about or opened.
-ExitStatus checkRun(EditListReader& pEditListFile, const RunOptions& options,
-                    const std::string& outFile, Console& console) {
+// not asked about or opened, only told apart from the files the run reads
+// (status 3, as the run would end).
+ExitStatus checkRun(EditListReader& pEditListFile, const FileIdentity& editList,
+                    const RunOptions& options, const std::string& outFile, Console& console) {
+  if (outputIsReadByTheRun(outFile, editList, pEditListFile)) {
+    printOutputRefused(outFile, console);
+    return ExitStatus::OutputNotWritable;
+  }
   ScanResult scan;
   bool y4mOutput = false;
   if (const ExitStatus status =
@@ -253,7 +274,9 @@ ExitStatus checkRun(EditListReader& pEditListFile, const RunOptions& options,
       status != ExitStatus::Success) {
     return status;
   }
-  return checkList(pEditListFile, planOf(std::move(scan), options, y4mOutput), console);
+  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
+  warnOfHeaderDifferences(plan, console);
+  return checkList(pEditListFile, plan, console);
 }
 
 }  // namespace
@@ -302,7 +325,7 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   }
   const std::string& outFile = line.names[1];
   if (options.checkOnly) {
-    return checkRun(pEditListFile, options, outFile, console);
+    return checkRun(pEditListFile, editListIdentity, options, outFile, console);
   }
   if (!options.replaceWithoutAsking && outputNeedsConsent(outFile) &&
       !askToOverwrite(outFile, answers, console)) {

@@ -1,6 +1,7 @@
 #include "driver/options.h"
 
 #include <array>
+#include <charconv>
 #include <string_view>
 
 #include "engine/format/y4m.h"
@@ -71,6 +72,21 @@ bool readReflinkValue(const std::string& value, RunOptions& options, std::string
   return true;
 }
 
+// Reads the value of --max-sources, a whole number from 1 up; false with
+// `problem` set.
+bool readMaxSourcesValue(const std::string& value, RunOptions& options, std::string& problem) {
+  int limit = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, limit);
+  if (value.empty() || value.front() == '-' || error != std::errc() || stop != end || limit < 1) {
+    problem =
+        "Error: bad value \"" + value + "\" for --max-sources: expected a whole number from 1 up";
+    return false;
+  }
+  options.maxSources = limit;
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -99,7 +115,8 @@ const Flag* flagNamed(std::string_view name) {
 }
 
 bool takesValue(std::string_view name) {
-  return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate";
+  return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate" ||
+         name == "--max-sources";
 }
 
 // Reads `value`, given to the option `name`, into `line`'s options; false
@@ -113,6 +130,9 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
   }
   if (name == "--reflink") {
     return readReflinkValue(value, line.options, line.problem);
+  }
+  if (name == "--max-sources") {
+    return readMaxSourcesValue(value, line.options, line.problem);
   }
   return readFrameRateValue(value, line.options.format, line.problem);
 }
@@ -228,6 +248,7 @@ void printHelp(Console& console) {
       "  --check           check the list and every range against its source, and\n"
       "                    write nothing: the output is not opened\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"
+      "  --max-sources=N   allow N distinct sources in the list instead of 13\n"
       "  --help            show this text\n"
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"

@@ -8,6 +8,7 @@
 
 #include "engine/format/frame_format.h"
 #include "engine/format/media_names.h"
+#include "engine/list/edit_list.h"
 #include "engine/system/console.h"
 
 namespace tsa {
@@ -21,6 +22,7 @@ struct RunOptions {
   bool checkOnly = false;             // --check
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
+  int maxSources = maxSourceFiles;    // --max-sources
 };
 
 /// The command line, read.

@@ -19,6 +19,29 @@ y4m::StreamHeader firstY4mHeader(const CopyPlan& plan) {
 
 }  // namespace
 
+void warnOfHeaderDifferences(const CopyPlan& plan, Console& console) {
+  if (!plan.y4mOutput) {
+    return;
+  }
+  const SourceForm* first = nullptr;
+  for (const SourceForm& source : plan.sources) {
+    if (!source.y4mHeader) {
+      continue;
+    }
+    if (first == nullptr) {
+      first = &source;
+      continue;
+    }
+    if (const auto difference = y4m::firstDifference(plan.format, *first->y4mHeader,
+                                                     *source.y4mHeader, plan.frameRate)) {
+      console.note("Warning: \"%s\" is %s, \"%s\" %s: the output says %s\n", source.name.c_str(),
+                   difference->other.c_str(), first->name.c_str(), difference->model.c_str(),
+                   difference->model.c_str());
+      return;
+    }
+  }
+}
+
 std::string outputHeaderOf(const CopyPlan& plan) {
   return plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate) : "";
 }

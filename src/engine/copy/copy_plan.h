@@ -9,6 +9,7 @@
 
 #include "engine/format/frame_format.h"
 #include "engine/source/frame_source.h"
+#include "engine/system/console.h"
 
 namespace tsa {
 
@@ -32,5 +33,11 @@ struct CopyPlan {
 /// The stream header a Y4M output of `plan` starts with (F, I, A and C from
 /// the first Y4M source; see y4m::outputHeader), or nothing for a raw one.
 [[nodiscard]] std::string outputHeaderOf(const CopyPlan& plan);
+
+/// For a Y4M output, whose header takes F, I, A, C and the colour range
+/// from the first Y4M source: prints a warning that names the first field
+/// in which a later Y4M source says otherwise, both sources and what the
+/// output says. Nothing for a raw output or sources that agree.
+void warnOfHeaderDifferences(const CopyPlan& plan, Console& console);
 
 }  // namespace tsa

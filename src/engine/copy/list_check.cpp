@@ -67,6 +67,11 @@ ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Consol
   for (EditListReader::Next next = pEditListFile.next(inst, console);
        next == EditListReader::Next::Instruction; next = pEditListFile.next(inst, console)) {
     ++splices;
+    if (const std::string& count = pEditListFile.partlyReadCount(); !count.empty()) {
+      console.note("Warning: line %lld: \"%s\" is read as %d\n",
+                   static_cast<long long>(pEditListFile.lineNumber()), count.c_str(),
+                   static_cast<int>(inst.numFr));
+    }
     const SourceForm& source =
         *std::ranges::find(plan.sources, inst.sourceFileName, &SourceForm::name);
     if (const std::string why = whyUnchecked(source, inst, plan.format); !why.empty()) {

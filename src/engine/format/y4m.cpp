@@ -1,6 +1,7 @@
 #include "engine/format/y4m.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tsa::y4m {
 namespace {
@@ -92,22 +93,87 @@ std::string describe(const StreamHeader& header) {
          (pixels ? pixels->name() : header.colourSpace);
 }
 
-std::string outputHeader(const FrameFormat& format, const StreamHeader& model,
-                         std::string_view frameRate) {
+namespace {
+
+// The value of the X field `name` ("XCOLORRANGE=") among `extensions`, or
+// nothing.
+std::optional<std::string_view> extension(std::string_view extensions, std::string_view name) {
+  const std::size_t at = extensions.find(std::string(" ") + std::string(name));
+  if (at == std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::string_view rest = extensions.substr(at + 1 + name.size());
+  return rest.substr(0, rest.find(' '));
+}
+
+// A model's X fields as an output copies them: all but XLENGTH, a count of
+// the model's own frames.
+std::string copiedExtensions(std::string_view extensions) {
+  std::string copied;
+  while (!extensions.empty()) {
+    extensions.remove_prefix(1);  // the blank before each field
+    const std::string_view field = extensions.substr(0, extensions.find(' '));
+    extensions.remove_prefix(field.size());
+    if (!field.starts_with("XLENGTH=")) {
+      copied.append(" ").append(field);
+    }
+  }
+  return copied;
+}
+
+// What an output of `format` modelled on `model` says in each field that
+// tells how its frames are shown: F (as `frameRate` or the model gives
+// it), I, A, C and the colour range.
+std::array<std::string, 5> shownFields(const FrameFormat& format, const StreamHeader& model,
+                                       std::string_view frameRate) {
   const auto field = [](char tag, std::string_view value, std::string_view otherwise) {
-    return std::string(" ") + tag + std::string(value.empty() ? otherwise : value);
+    std::string shown(1, tag);
+    shown.append(value.empty() ? otherwise : value);
+    return shown;
   };
   // Full-range frames say so, as ffmpeg writes them, unless the model
   // says how its range is.
-  std::string extensions = model.extensions;
-  if (format.pixels.fullRange() && extensions.find(" XCOLORRANGE=") == std::string::npos) {
-    extensions += " XCOLORRANGE=FULL";
+  const std::optional<std::string_view> range = extension(model.extensions, "XCOLORRANGE=");
+  const std::string shownRange = range                       ? "XCOLORRANGE=" + std::string(*range)
+                                 : format.pixels.fullRange() ? "XCOLORRANGE=FULL"
+                                                             : "";
+  return {field('F', frameRate.empty() ? std::string_view(model.frameRate) : frameRate, "25:1"),
+          field('I', model.interlacing, "p"), field('A', model.aspect, "1:1"),
+          field('C', model.colourSpace, format.pixels.y4mColourSpace()), shownRange};
+}
+
+}  // namespace
+
+std::string outputHeader(const FrameFormat& format, const StreamHeader& model,
+                         std::string_view frameRate) {
+  const std::array<std::string, 5> shown = shownFields(format, model, frameRate);
+  std::string extensions = copiedExtensions(model.extensions);
+  if (!shown[4].empty() && !extension(model.extensions, "XCOLORRANGE=")) {
+    extensions += " " + shown[4];
   }
   return std::string(signature) + "W" + std::to_string(format.width) + " H" +
-         std::to_string(format.height) +
-         field('F', frameRate.empty() ? std::string_view(model.frameRate) : frameRate, "25:1") +
-         field('I', model.interlacing, "p") + field('A', model.aspect, "1:1") +
-         field('C', model.colourSpace, format.pixels.y4mColourSpace()) + extensions + "\n";
+         std::to_string(format.height) + " " + shown[0] + " " + shown[1] + " " + shown[2] + " " +
+         shown[3] + extensions + "\n";
+}
+
+std::optional<FieldDifference> firstDifference(const FrameFormat& format, const StreamHeader& model,
+                                               const StreamHeader& other,
+                                               std::string_view frameRate) {
+  const std::array<std::string, 5> modelShows = shownFields(format, model, frameRate);
+  const std::array<std::string, 5> otherShows = shownFields(format, other, frameRate);
+  // C420 is C420jpeg, as readers take it.
+  const auto sited = [](const std::string& field) {
+    return field == "C420" ? std::string("C420jpeg") : field;
+  };
+  for (std::size_t i = 0; i < modelShows.size(); ++i) {
+    if (sited(modelShows[i]) != sited(otherShows[i])) {
+      const auto said = [](const std::string& field) {
+        return field.empty() ? std::string("no XCOLORRANGE") : field;
+      };
+      return FieldDifference{said(modelShows[i]), said(otherShows[i])};
+    }
+  }
+  return std::nullopt;
 }
 
 bool isFrameMarker(std::span<const unsigned char> marker) {

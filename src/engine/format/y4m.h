@@ -74,10 +74,26 @@ struct StreamHeader {
 /// (see PixelFormat::y4mColourSpace): its W and H, then F as `frameRate`
 /// ("30000:1001") or `model` gives it, I and A as `model` gives them
 /// (F25:1 Ip A1:1 where nothing does), C as `model` gives it or else as
-/// ffmpeg writes it for the format, and `model`'s X fields as written;
-/// full-range frames add XCOLORRANGE=FULL where the model has no range.
+/// ffmpeg writes it for the format, and `model`'s X fields as written but
+/// XLENGTH (the model's own length, not the output's); full-range frames
+/// add XCOLORRANGE=FULL where the model has no range.
 [[nodiscard]] std::string outputHeader(const FrameFormat& format, const StreamHeader& model,
                                        std::string_view frameRate = {});
+
+/// Two values of one field, as two outputs would write them.
+struct FieldDifference {
+  std::string model;  // "C420jpeg"
+  std::string other;  // "C420mpeg2"
+};
+
+/// The first of F (unless `frameRate` gives it), I, A, C (its chroma
+/// siting: C420 is C420jpeg) and XCOLORRANGE in which an output of
+/// `format` modelled on `other` would say something else than one modelled
+/// on `model`; nothing where they agree.
+[[nodiscard]] std::optional<FieldDifference> firstDifference(const FrameFormat& format,
+                                                             const StreamHeader& model,
+                                                             const StreamHeader& other,
+                                                             std::string_view frameRate = {});
 
 /// The length of the line at the start of `bytes`, its line feed included,
 /// or 0 when no line feed comes within maxLineBytes.

@@ -73,7 +73,8 @@ NumberRead readNumber(std::string_view line, std::size_t& pos, std::int32_t& val
 
 }  // namespace
 
-LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
+LineKind parseEditInstruction(std::string_view line, EditInstruction& inst,
+                              std::string_view* partlyReadCount) {
   std::size_t pos = skipSpace(line, 0);
   if (pos == line.size() || line[pos] == '#') {
     return LineKind::Blank;
@@ -98,6 +99,7 @@ LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
   }
 
   for (std::int32_t* field : {&inst.seekFr, &inst.numFr}) {
+    const std::size_t fieldStart = skipSpace(line, pos);
     switch (readNumber(line, pos, *field)) {
       case NumberRead::Ok:
         break;
@@ -105,6 +107,15 @@ LineKind parseEditInstruction(std::string_view line, EditInstruction& inst) {
         return LineKind::MissingField;
       case NumberRead::OutOfRange:
         return LineKind::NumberOutOfRange;
+    }
+    if (field == &inst.numFr && partlyReadCount != nullptr) {
+      // The count's digits end where another character than a blank
+      // follows them (2O, 1e2, 5.9): the rest is not read.
+      std::size_t end = pos;
+      while (end < line.size() && !isScanSpace(line[end])) {
+        ++end;
+      }
+      *partlyReadCount = end > pos ? line.substr(fieldStart, end - fieldStart) : "";
     }
   }
   if (inst.seekFr < 0) {
@@ -268,11 +279,14 @@ bool EditListReader::nextLine(std::size_t& position, std::string_view& line) {
   return true;
 }
 
-LineKind EditListReader::parseLine(std::size_t next, std::string_view line,
-                                   EditInstruction& inst) const {
+LineKind EditListReader::parseLine(std::size_t next, std::string_view line, EditInstruction& inst) {
   // The line that runs into broken UTF-16 has no line end of its own.
-  return brokenText_ && next > text_.size() ? LineKind::InvalidText
-                                            : parseEditInstruction(line, inst);
+  std::string_view partlyReadCount;
+  const LineKind kind = brokenText_ && next > text_.size()
+                            ? LineKind::InvalidText
+                            : parseEditInstruction(line, inst, &partlyReadCount);
+  partlyReadCount_.assign(partlyReadCount);
+  return kind;
 }
 
 EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {

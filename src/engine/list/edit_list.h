@@ -36,8 +36,11 @@ enum class LineKind {
 /// field is ignored. A name may be written in double quotes, and is then
 /// everything up to the next double quote, blanks included. A line whose
 /// first field starts with # is a comment. Fills `inst` and says what the
-/// line is; only an Instruction leaves `inst` fully set.
-[[nodiscard]] LineKind parseEditInstruction(std::string_view line, EditInstruction& inst);
+/// line is; only an Instruction leaves `inst` fully set. Where characters
+/// other than blanks follow the digits of the frame count (2O, 1e2), the
+/// whole field is put in `partlyReadCount`, else nothing.
+[[nodiscard]] LineKind parseEditInstruction(std::string_view line, EditInstruction& inst,
+                                            std::string_view* partlyReadCount = nullptr);
 
 /// The words that explain why a line of `kind` is rejected.
 [[nodiscard]] const char* describeBadLine(LineKind kind);
@@ -80,6 +83,10 @@ class EditListReader {
   /// blank and comment lines included.
   [[nodiscard]] std::int64_t lineNumber() const { return lineNumber_; }
 
+  /// The frame count of the last instruction as written, where characters
+  /// follow its digits that are not read ("2O", read as 2); else empty.
+  [[nodiscard]] const std::string& partlyReadCount() const { return partlyReadCount_; }
+
   /// Goes back to the first line.
   void rewind() {
     position_ = 0;
@@ -108,8 +115,7 @@ class EditListReader {
 
   /// Parses `line`, which the next line follows at `next`: an instruction,
   /// or InvalidText for the line the UTF-16 text broke in.
-  [[nodiscard]] LineKind parseLine(std::size_t next, std::string_view line,
-                                   EditInstruction& inst) const;
+  [[nodiscard]] LineKind parseLine(std::size_t next, std::string_view line, EditInstruction& inst);
 
   /// Appends the next block of the file to the text; false when it cannot be
   /// read.
@@ -136,6 +142,7 @@ class EditListReader {
   int readError_ = 0;  // once a read fails, every later walk stops there too
   std::size_t position_ = 0;
   std::int64_t lineNumber_ = 0;
+  std::string partlyReadCount_;
 };
 
 }  // namespace tsa

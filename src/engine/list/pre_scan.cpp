@@ -11,7 +11,7 @@ namespace {
 
 // Reads the whole list for its frame count and its distinct source names,
 // in order of first appearance; a bad line or a name too many ends it.
-ExitStatus readSourceNames(EditListReader& pEditListFile, Console& console,
+ExitStatus readSourceNames(EditListReader& pEditListFile, std::size_t maxSources, Console& console,
                            std::int64_t& totalFrames, std::vector<std::string>& fileNames) {
   EditInstruction inst;
   for (;;) {
@@ -26,7 +26,7 @@ ExitStatus readSourceNames(EditListReader& pEditListFile, Console& console,
     if (std::ranges::find(fileNames, inst.sourceFileName) != fileNames.end()) {
       continue;
     }
-    if (fileNames.size() == maxSourceFiles) {
+    if (fileNames.size() == maxSources) {
       console.print("Too many unique filenames in the edit list. Aborting.\n");
       return ExitStatus::TooManySources;
     }
@@ -129,11 +129,12 @@ ScanResult failed(ExitStatus status) {
 }  // namespace
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
-                        const FormatStatement& options) {
+                        const FormatStatement& options, int maxSources) {
   ScanResult result;
   std::vector<std::string> fileNames;
   if (const ExitStatus status =
-          readSourceNames(pEditListFile, console, result.totalFrames, fileNames);
+          readSourceNames(pEditListFile, static_cast<std::size_t>(std::max(maxSources, 1)), console,
+                          result.totalFrames, fileNames);
       status != ExitStatus::Success) {
     return failed(status);
   }

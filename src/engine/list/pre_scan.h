@@ -29,7 +29,7 @@ struct ScanResult {
 };
 
 /// Reads the whole list, adds up the frame counts, allows at most
-/// maxSourceFiles distinct source names (compared byte for byte) and
+/// `maxSources` distinct source names (compared byte for byte) and
 /// checks, in order of first appearance, that every distinct source is
 /// there to be read. Decides the run's format part by part (see
 /// decideRunFormat): what `options` give, the first Y4M header's, what
@@ -43,6 +43,7 @@ struct ScanResult {
 /// many (8) or a source that cannot be read or used (9) is reported on
 /// `console`; the first problem met ends the scan.
 [[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
-                                      const FormatStatement& options = {});
+                                      const FormatStatement& options = {},
+                                      int maxSources = maxSourceFiles);
 
 }  // namespace tsa

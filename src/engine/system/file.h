@@ -116,6 +116,7 @@ enum class PipeOpen {
 struct PathInfo {
   bool readable = false;     // something the run may read is there (no directory)
   bool regularFile = false;  // a file on a disk, not a pipe or a device
+  bool namedPipe = false;    // a FIFO named in the file system, or a Windows named pipe
 };
 
 /// Looks at `path` without opening it, so that a named pipe is not met and

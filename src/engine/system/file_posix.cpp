@@ -191,7 +191,12 @@ PathInfo lookAt(const std::string& path) {
   if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
     return {};
   }
-  return {::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0, S_ISREG(status.st_mode)};
+  // A FIFO named in the file system itself; a link to a pipe (/dev/fd/N)
+  // is not one.
+  struct stat named {};
+  const bool fifo = ::lstat(path.c_str(), &named) == 0 && S_ISFIFO(named.st_mode);
+  return {::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0, S_ISREG(status.st_mode),
+          fifo};
 }
 
 std::string describeError(int error) { return std::strerror(error); }

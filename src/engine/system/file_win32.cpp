@@ -199,7 +199,7 @@ PathInfo lookAt(const std::string& path) {
   if (isPipeName(path)) {
     const bool there =
         ::WaitNamedPipeW(name.c_str(), 1) != 0 || ::GetLastError() == ERROR_SEM_TIMEOUT;
-    return {there, false};
+    return {there, false, true};
   }
   const DWORD attributes = ::GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
