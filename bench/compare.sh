@@ -89,6 +89,14 @@ run_tool_cif() { "$tool" --yes --size=352x288 list-cif.txt "$1" </dev/null >tool
 run_candidate_cif() {
   "$candidate" --yes --size=352x288 list-cif.txt "$1" </dev/null >tool-stdout.txt
 }
+# The checksums in the same pass, against the run followed by ffmpeg's
+# framemd5 of its output, as users make them today.
+run_tool_md5() { "$tool" --yes --framemd5=sums.md5 list.txt "$1" </dev/null >tool-stdout.txt; }
+run_tool_then_ffmpeg_md5() {
+  run_tool_file "$1"
+  ffmpeg -loglevel error -y -f rawvideo -video_size 1920x1080 -pix_fmt yuv420p -framerate 25 -i "$1" \
+    -fflags +bitexact -f framemd5 ffmpeg.md5 </dev/null
+}
 run_tool_single() { "$tool" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
 run_candidate_single() { "$candidate" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
 # dd over list $2 with blocks of $3 bytes, one per splice, as a script
@@ -115,8 +123,8 @@ run_ffmpeg() {
     -map "[out]" -f rawvideo -pix_fmt yuv420p "$1"
 }
 
-ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif tool_single)
-command -v ffmpeg >/dev/null && ways+=(ffmpeg)
+ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif tool_single tool_md5)
+command -v ffmpeg >/dev/null && ways+=(ffmpeg tool_then_ffmpeg_md5)
 [ -n "$candidate" ] && ways+=(candidate candidate_cif candidate_single)
 
 # The floor copies a file of exactly the output's bytes; the single list's
@@ -139,6 +147,10 @@ for way in "${ways[@]}"; do
   esac || { echo "$way made a different file" >&2; exit 1; }
   rm -f "out-$way.yuv"
 done
+if command -v ffmpeg >/dev/null; then
+  cmp sums.md5 ffmpeg.md5 || { echo "the tool's checksums differ from ffmpeg's" >&2; exit 1; }
+  echo "The tool's checksums are ffmpeg's framemd5 of the output, byte for byte."
+fi
 echo "All outputs identical, new and replaced: $outFrames frames, $((outFrames * frame)) bytes."
 
 # Timed rounds, after the check above served as the warm-up. The order of
@@ -181,7 +193,9 @@ echo "tool / dd, CIF frames              $(ratio tool_cif dd_cif)   target <= 0.
 echo "tool on a terminal / tool to file  $(ratio tool_pty tool_pty_file)   target <= 1.03 (both under script)"
 if [ -n "${med[ffmpeg.new]:-}" ]; then
   echo "tool (stdout to a file) / ffmpeg   $(ratio tool_file ffmpeg)"
+  echo "tool --framemd5 / tool, then ffmpeg framemd5  $(ratio tool_md5 tool_then_ffmpeg_md5)   target <= 0.50"
 fi
+echo "tool --framemd5 / tool             $(ratio tool_md5 tool_file)   (the checksums' cost)"
 if [ -n "$candidate" ]; then
   echo "candidate / tool                   $(ratio candidate tool_file)"
   echo "candidate / tool, CIF frames       $(ratio candidate_cif tool_cif)"
@@ -200,9 +214,10 @@ done
 
 peak() {
   rm -f out-rss.yuv
-  /usr/bin/time -f %M "$tool" "$1" out-rss.yuv </dev/null 2>&1 >/dev/null | tail -1
+  /usr/bin/time -f %M "$tool" "$@" out-rss.yuv </dev/null 2>&1 >/dev/null | tail -1
   rm -f out-rss.yuv
 }
 echo
 echo "peak resident memory: $(peak list.txt) KiB for list.txt, $(peak list10.txt) KiB for a list ten times as long   target: flat"
-rm -f floor.yuv floor-cif.yuv tool-stdout.txt
+echo "with --framemd5: $(peak --framemd5=sums.md5 list.txt) KiB for list.txt, $(peak --framemd5=sums.md5 list10.txt) KiB ten times as long   target: a few frames more, flat"
+rm -f floor.yuv floor-cif.yuv tool-stdout.txt sums.md5 ffmpeg.md5

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the tool needs on Debian or Ubuntu,
-# and only what is missing: cmake, g++, make and GoogleTest. With --windows
+# and only what is missing: cmake, g++, make, GoogleTest and OpenSSL's
+# libcrypto (the checksums' MD5). With --windows
 # it adds the MinGW-w64 cross compiler, Wine and GoogleTest's sources for
 # the Windows build. Run as root, or as a user who may use sudo.
 set -eu
@@ -12,6 +13,8 @@ need_command cmake cmake
 need_command g++ g++
 need_command make make
 need_file /usr/include/gtest/gtest.h libgtest-dev
+need_file /usr/include/openssl/evp.h libssl-dev
+need_command pkg-config pkg-config
 if [ "${1:-}" = --windows ]; then
   need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
   need_file /usr/lib/wine/wine64 wine64

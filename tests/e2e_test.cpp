@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <regex>
 #include <thread>
 
+#include "engine/format/y4m.h"
 #include "engine/system/file.h"
 #include "test_support.h"
 
@@ -595,6 +597,40 @@ std::string planarFrame(int sourceId, int frame, const std::vector<std::size_t>&
   return bytes;
 }
 
+// Where ffmpeg is installed, its framemd5 of the output `output` in `dir`
+// of a run with `args` (which wrote sums.md5 there) is the run's, byte for
+// byte: a raw output read as the format the run's check names, at the rate
+// of its time base.
+void expectFfmpegChecksums(const std::string& dir, std::vector<std::string> args,
+                           const std::string& output) {
+#ifndef _WIN32
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
+    std::cout << "Not compared with ffmpeg's framemd5: ffmpeg is not installed\n";
+    return;
+  }
+  const std::string sums = readFile(dir + "/sums.md5");
+  std::string input = "-i " + dir + "/" + output;
+  if (!y4m::namesY4m(output)) {
+    args.insert(args.begin(), "--check");
+    const std::string summary = runTool(dir, args).out;
+    std::smatch format;
+    std::smatch timeBase;
+    ASSERT_TRUE(std::regex_search(summary, format, std::regex("of ([0-9]+x[0-9]+) ([a-z0-9]+),")));
+    ASSERT_TRUE(std::regex_search(sums, timeBase, std::regex("#tb 0: ([0-9]+)/([0-9]+)")));
+    input = "-f rawvideo -video_size " + format[1].str() + " -pix_fmt " + format[2].str() +
+            " -framerate " + timeBase[2].str() + "/" + timeBase[1].str() + " " + input;
+  }
+  const std::string command =
+      "ffmpeg -v error -y " + input + " -fflags +bitexact -f framemd5 " + dir + "/ffmpeg.md5";
+  ASSERT_EQ(std::system((command + " </dev/null").c_str()), 0) << command;
+  EXPECT_EQ(readFile(dir + "/ffmpeg.md5"), sums) << command;
+#else
+  (void)dir;
+  (void)args;
+  (void)output;
+#endif
+}
+
 // Frames of many formats, given by the options or by Y4M headers, into raw
 // and Y4M outputs. The plane sizes are written out, not computed.
 TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
@@ -608,6 +644,21 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     std::array<std::string, 2> stems = {"s1", "s2"};
     std::string said = {};          // after the banner: what the names gave, or overrule
     std::string secondHeader = {};  // the second source alone is Y4M, with this header
+    std::string framemd5 = {};      // the checksums' lines, as ffmpeg writes them
+  };
+  const auto sums = [](const std::string& tb, const std::string& size, const std::string& sar,
+                       const std::string& bytes, const std::array<const char*, 3>& hashes) {
+    std::string text = "#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: " + tb +
+                       "\n#media_type 0: video\n#codec_id 0: rawvideo\n#dimensions 0: " + size +
+                       "\n#sar 0: " + sar +
+                       "\n#stream#, dts,        pts, duration,     size, hash\n";
+    for (int frame = 0; frame < 3; ++frame) {
+      const std::string at = std::to_string(frame);
+      text += "0,          " + at + ",          " + at + ",        1, " +
+              std::string(8 - bytes.size(), ' ') + bytes + ", " +
+              hashes[static_cast<std::size_t>(frame)] + "\n";
+    }
+    return text;
   };
   const auto byNames = [](const std::string& format) {
     return "Frames: " + format + ", as the source names state\n";
@@ -623,12 +674,30 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
       "Warning: input file \"s2.yuv\" holds 7559 bytes, not a whole number of 37x23 rgb24 frames "
       "(2553 bytes each)\n";
   const Case cases[] = {
-      {{"--size=352x288"}, "", {101376, 25344, 25344}, "out.yuv", ""},
+      {{"--size=352x288"},
+       "",
+       {101376, 25344, 25344},
+       "out.yuv",
+       "",
+       "",
+       {"s1", "s2"},
+       "",
+       "",
+       sums("1/25", "352x288", "0/1", "152064",
+            {"5affc40910c755c3d1872db2fff60630", "6880495a7412a60ef04bc3a32e0968de",
+             "80a3cc4e2fb794605f39a7242c8ac33d"})},
       {{"--size", "352x288", "--pix-fmt", "yuv422p10le"},
        "",
        {202752, 101376, 101376},
        "out.y4m",
-       "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 C422p10\n"},
+       "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 C422p10\n",
+       "",
+       {"s1", "s2"},
+       "",
+       "",
+       sums("1/25", "352x288", "1/1", "405504",
+            {"b06d358ce2ef8a12f6e832a685f7ec95", "eeebf5662df2cadff89ede2a8406c1a4",
+             "e18e00e54e4508d2b38690334353406e"})},
       {{"--pix-fmt=yuv444p16le", "--size=352x288"}, "", {202752, 202752, 202752}, "out.yuv", ""},
       {{"--size=352x288", "--pix-fmt=yuv444p"},
        "",
@@ -641,7 +710,18 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
        {202752},
        "out.y4m",
        "YUV4MPEG2 W352 H288 F25:1 Ip A1:1 Cmono16\n"},
-      {{"--size=353x289"}, "", {102017, 25665, 25665}, "out.yuv", ""},
+      {{"--size=353x289"},
+       "",
+       {102017, 25665, 25665},
+       "out.yuv",
+       "",
+       "",
+       {"s1", "s2"},
+       "",
+       "",
+       sums("1/25", "353x289", "0/1", "153347",
+            {"b3e175e15249588e87f2a42ce9d8a994", "5e9fb471d7626afd1368b536ab53dd0d",
+             "0351d88d2209b64cc738c3ff22c6ef9d"})},
       {{}, cif + "C420p10\n", {202752, 50688, 50688}, "out.y4m", cif + "Ip A1:1 C420p10\n"},
       {{},
        cif + "Cmono XCOLORRANGE=FULL\n",
@@ -662,7 +742,14 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
        "",
        {101376, 25344, 25344},
        "out.y4m",
-       "YUV4MPEG2 W352 H288 F30000:1001 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n"},
+       "YUV4MPEG2 W352 H288 F30000:1001 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n",
+       "",
+       {"s1", "s2"},
+       "",
+       "",
+       sums("1001/30000", "352x288", "1/1", "152064",
+            {"5affc40910c755c3d1872db2fff60630", "6880495a7412a60ef04bc3a32e0968de",
+             "80a3cc4e2fb794605f39a7242c8ac33d"})},
       // Formats the names state; the options overrule a name; raw frames
       // beside Y4M ones of the header's format.
       {{},
@@ -732,7 +819,7 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     }
     writeText(path("list.txt"), name1 + " 1 2\n" + name2 + " 0 1\n");
     std::vector<std::string> args = c.options;
-    args.insert(args.end(), {"list.txt", c.output});
+    args.insert(args.end(), {"--framemd5=sums.md5", "list.txt", c.output});
     std::filesystem::remove(path(c.output));
     const ToolRun run = runTool(dir_, args);
     expectSuccess(run, banner + c.said + c.warning + progressLine("  0", name1, "  33") +
@@ -742,6 +829,10 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
     const std::string expected = c.outputHeader + marker + planarFrame(1, 1, c.planes) + marker +
                                  planarFrame(1, 2, c.planes) + marker + planarFrame(2, 0, c.planes);
     EXPECT_TRUE(readFile(path(c.output)) == expected) << where;
+    if (!c.framemd5.empty()) {
+      EXPECT_EQ(readFile(path("sums.md5")), c.framemd5) << where;
+    }
+    expectFfmpegChecksums(dir_, args, c.output);
   }
 }
 
@@ -870,6 +961,42 @@ TEST_F(EndToEnd, HelpShowsTheOptionsAndTheDefaultFormat) {
   testing::expectFrames(path("--out"), {{3, 0, 1}});
 }
 
+// The checksums are of the frames the output keeps, whatever ends the run,
+// on standard output too; the checksum file is refused as an output is.
+TEST_F(EndToEnd, ChecksumsAreOfTheFramesTheOutputKeeps) {
+  writeText(path("short.txt"), "b.yuv 1 1\na.yuv 6 4\n");
+  expectFailure(run({"--framemd5=short.md5", "short.txt", "short.yuv"}), 6,
+                banner + progressLine("  0", "b.yuv", "  20") + closingLine("b.yuv") +
+                    progressLine("  0", "a.yuv", "  40") + progressLine(" 25", "a.yuv", "  60") +
+                    "Error: seek past end of file\n");
+  writeText(path("kept.txt"), "b.yuv 1 1\na.yuv 6 2\n");
+  expectSuccess(run({"--framemd5=kept.md5", "kept.txt", "kept.yuv"}),
+                banner + progressLine("  0", "b.yuv", "  33") + closingLine("b.yuv") +
+                    progressLine("  0", "a.yuv", "  67") + progressLine(" 50", "a.yuv", " 100") +
+                    closingLine("a.yuv"));
+  EXPECT_EQ(readFile(path("short.md5")), readFile(path("kept.md5")));
+  EXPECT_EQ(std::ranges::count(readFile(path("kept.md5")), '\n'), 9 + 3);
+  EXPECT_TRUE(readFile(path("short.yuv")) == readFile(path("kept.yuv")));
+  // On standard output, with the messages on standard error.
+  const ToolRun toStdout = run({"--framemd5=-", "kept.txt", "again.yuv"});
+  EXPECT_EQ(toStdout.status, 0);
+  EXPECT_EQ(toStdout.out, readFile(path("kept.md5")));
+  EXPECT_TRUE(toStdout.err.starts_with(banner + progressLine("  0", "b.yuv", "  33")));
+  // Refused as an output is: a source, the list, the output itself (3); and
+  // standard output twice (1).
+  const std::string source = readFile(path("a.yuv"));
+  for (const std::string named : {"a.yuv", "./kept.txt", "kept.yuv"}) {
+    expectFailure(run({"--yes", "--framemd5=" + named, "kept.txt", "kept.yuv"}), 3,
+                  banner + "Checksum file \"" + named + "\" cannot be opened for writing\n");
+    expectFailure(run({"--check", "--framemd5=" + named, "kept.txt", "kept.yuv"}), 3,
+                  banner + "Checksum file \"" + named + "\" cannot be opened for writing\n");
+  }
+  EXPECT_TRUE(readFile(path("a.yuv")) == source);
+  EXPECT_EQ(readFile(path("kept.txt")), "b.yuv 1 1\na.yuv 6 2\n");
+  expectFailure(run({"--framemd5=-", "kept.txt", "-"}), 1,
+                usage + "Error: --framemd5=- and the output - both ask for standard output\n");
+}
+
 // Pipes, /proc and /dev/full: what only a POSIX system offers.
 #ifndef _WIN32
 
@@ -972,6 +1099,10 @@ TEST_F(EndToEnd, AFailedWriteIsReportedAndNotCalledDone) {
   expectFailure(run({"list.txt", "/dev/full"}, "y\n"), 7,
                 banner + question("/dev/full") +
                     "Error: cannot write to output file \"/dev/full\" (No space left on device)\n");
+  expectFailure(run({"--framemd5=/dev/full", "list.txt", "new.yuv"}), 7,
+                banner +
+                    "Error: cannot write to checksum file \"/dev/full\" (No space left on "
+                    "device)\n");
 }
 
 #else

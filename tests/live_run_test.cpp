@@ -18,7 +18,9 @@
 #include <regex>
 #include <thread>
 
+#include "engine/copy/frame_checksums.h"
 #include "engine/copy/splicer.h"
+#include "engine/system/md5.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -281,7 +283,8 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
         ::close(fd);
       }
     });
-    testing::ToolProcess tool(dir_, {"list.txt", c.output}, "y\n", stdoutPipe[1], 1);
+    testing::ToolProcess tool(dir_, {"--framemd5=sums.md5", "list.txt", c.output}, "y\n",
+                              stdoutPipe[1], 1);
     if (standardOutput) {
       ::close(stdoutPipe[1]);
     }
@@ -324,6 +327,17 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
     }
     EXPECT_EQ(standardOutput ? run.err : run.out, out) << where;
     EXPECT_TRUE((pipeOut ? received : testing::readFile(path(c.output))) == kept) << where;
+    // The checksums are those of the frames kept, and of no other.
+    std::string sums = testing::readFile(path("sums.md5"));
+    sums.erase(0, sums.find("hash\n") + 5);
+    std::string keptSums;
+    for (std::size_t frame = 0; frame * frameSize < kept.size(); ++frame) {
+      const auto* bytes = reinterpret_cast<const unsigned char*>(kept.data()) + frame * frameSize;
+      Md5Digest digest{};
+      ASSERT_TRUE(md5Of(std::span(bytes, static_cast<std::size_t>(frameSize)), digest));
+      keptSums += checksumLineOf(static_cast<std::int64_t>(frame), frameSize, digest);
+    }
+    EXPECT_EQ(sums, keptSums) << where;
   }
 }
 

@@ -1,7 +1,9 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -9,6 +11,7 @@
 
 #include "driver/options.h"
 #include "engine/copy/frame_buffer.h"
+#include "engine/copy/frame_checksums.h"
 #include "engine/copy/list_check.h"
 #include "engine/copy/splicer.h"
 #include "engine/format/y4m.h"
@@ -103,8 +106,9 @@ bool outputIsReadByTheRun(const std::string& outFile, const FileIdentity& editLi
 // The output of a run.
 struct Output {
   OutputFile file;
-  bool device;    // a character or block device: /dev/null, a console
-  bool replaces;  // it holds an older file, which is to be emptied
+  std::optional<FileIdentity> identity;  // a regular file's
+  bool device;                           // a character or block device: /dev/null, a console
+  bool replaces;                         // it holds an older file, which is to be emptied
 };
 
 // Whether the output `outFile` is written as Y4M: asked for, named .y4m
@@ -160,7 +164,8 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
   return Output{OutputFile(std::move(output.file), outFile, output.regularFile,
                            standardOutput ? OutputFile::Origin::StandardOutput
                                           : OutputFile::Origin::OpenedByTheRun),
-                output.device, replaces};
+                output.regularFile ? std::optional(output.identity) : std::nullopt, output.device,
+                replaces};
 }
 
 // Prints what a command line that runs nothing asks for: the help, the
@@ -221,6 +226,44 @@ ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
   return ExitStatus::Success;
 }
 
+// True, after saying so, when the checksum file `checksumFile` is refused
+// as an output is: it is a file the run reads, or the output.
+bool checksumFileRefused(const std::string& checksumFile, const FileIdentity& editList,
+                         const std::optional<FileIdentity>& output, EditListReader& pEditListFile,
+                         Console& console) {
+  if (checksumFile.empty() || checksumFile == standardStream) {
+    return false;
+  }
+  const std::optional<FileIdentity> identity = identityOf(checksumFile);
+  if ((identity && output && *identity == *output) ||
+      outputIsReadByTheRun(checksumFile, editList, pEditListFile)) {
+    console.print("Checksum file \"%s\" cannot be opened for writing\n", checksumFile.c_str());
+    return true;
+  }
+  return false;
+}
+
+// The checksums of the run's frames into `checksumFile` (- for standard
+// output), emptied first; null after saying why they cannot be made.
+std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile,
+                                               const CopyPlan& plan, Console& console) {
+  OpenResult opened =
+      checksumFile == standardStream ? openStandardOutput() : openForWriting(checksumFile);
+  int error = opened.error;
+  if (opened.file.isOpen() && opened.regularFile && checksumFile != standardStream) {
+    error = cutToLength(opened.file, 0);
+  }
+  if (!opened.file.isOpen() || error != 0) {
+    console.print("Error: cannot write to checksum file \"%s\" (%s)\n", checksumFile.c_str(),
+                  describeError(error != 0 ? error : EACCES).c_str());
+    return nullptr;
+  }
+  auto checksums =
+      std::make_unique<FrameChecksums>(std::move(opened.file), checksumFile, checksumHeaderOf(plan),
+                                       static_cast<std::size_t>(plan.format.frameBytes()));
+  return checksums->start(console) ? std::move(checksums) : nullptr;
+}
+
 // The run from the pre-scan on, into the open `output`: the copy, and the
 // closing report.
 ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
@@ -240,12 +283,22 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
   }
+  std::unique_ptr<FrameChecksums> checksums;
+  if (!options.checksumFile.empty() &&
+      !(checksums = startChecksums(options.checksumFile, plan, console))) {
+    return ExitStatus::WriteOrMemoryError;
+  }
   // From here on a stop signal lets the output keep whole frames; before,
   // with no frame copied, it ends the run at once.
   catchStopSignals();
-  const ExitStatus copied =
-      runAssembly(pEditListFile, output.file,
-                  std::span<unsigned char>(frameBuf.get(), frameBufBytes), plan, console);
+  ExitStatus copied = runAssembly(pEditListFile, output.file,
+                                  std::span<unsigned char>(frameBuf.get(), frameBufBytes), plan,
+                                  console, checksums.get());
+  // The checksums of the frames the output keeps, whatever ended the copy.
+  if (const ExitStatus summed = checksums ? checksums->finish(console) : ExitStatus::Success;
+      copied == ExitStatus::Success) {
+    copied = summed;
+  }
   if (copied != ExitStatus::Success) {
     return copied;
   }
@@ -267,6 +320,11 @@ ExitStatus checkRun(EditListReader& pEditListFile, const FileIdentity& editList,
     printOutputRefused(outFile, console);
     return ExitStatus::OutputNotWritable;
   }
+  const std::optional<FileIdentity> output =
+      lookAt(outFile).regularFile ? identityOf(outFile) : std::nullopt;
+  if (checksumFileRefused(options.checksumFile, editList, output, pEditListFile, console)) {
+    return ExitStatus::OutputNotWritable;
+  }
   ScanResult scan;
   bool y4mOutput = false;
   if (const ExitStatus status =
@@ -285,8 +343,11 @@ std::FILE* messageStream(const std::vector<std::string>& arguments) {
   const CommandLine line = readCommandLine(
       arguments.empty() ? arguments
                         : std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+  // Frames or checksums on standard output send the messages to standard
+  // error.
   const bool framesOnStandardOutput =
-      line.verdict == CommandLine::Verdict::Run && line.names[1] == standardStream;
+      line.verdict == CommandLine::Verdict::Run &&
+      (line.names[1] == standardStream || line.options.checksumFile == standardStream);
   return framesOnStandardOutput ? stderr : stdout;
 }
 
@@ -332,7 +393,8 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
     return ExitStatus::OverwriteDeclined;
   }
   std::optional<Output> output = openOutput(outFile, editListIdentity, pEditListFile, console);
-  if (!output) {
+  if (!output || checksumFileRefused(options.checksumFile, editListIdentity, output->identity,
+                                     pEditListFile, console)) {
     return ExitStatus::OutputNotWritable;
   }
   if (output->replaces) {

@@ -1,5 +1,6 @@
 #include "driver/options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
@@ -115,8 +116,9 @@ const Flag* flagNamed(std::string_view name) {
 }
 
 bool takesValue(std::string_view name) {
-  return name == "--size" || name == "--pix-fmt" || name == "--reflink" || name == "--frame-rate" ||
-         name == "--max-sources";
+  constexpr std::array withValues = {"--size",       "--pix-fmt",     "--reflink",
+                                     "--frame-rate", "--max-sources", "--framemd5"};
+  return std::ranges::find(withValues, name) != withValues.end();
 }
 
 // Reads `value`, given to the option `name`, into `line`'s options; false
@@ -133,6 +135,13 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
   }
   if (name == "--max-sources") {
     return readMaxSourcesValue(value, line.options, line.problem);
+  }
+  if (name == "--framemd5") {
+    line.options.checksumFile = value;
+    if (value.empty()) {
+      line.problem = "Error: option --framemd5 needs a file name";
+    }
+    return !value.empty();
   }
   return readFrameRateValue(value, line.options.format, line.problem);
 }
@@ -160,6 +169,9 @@ std::string problemWithOptions(const CommandLine& line) {
   }
   if (options.rawOutput && options.y4mOutput) {
     return "Error: options --raw and --y4m ask for two forms of output";
+  }
+  if (options.checksumFile == "-" && line.names[1] == "-") {
+    return "Error: --framemd5=- and the output - both ask for standard output";
   }
   const bool y4mOutput = options.y4mOutput || (y4m::namesY4m(line.names[1]) && !options.rawOutput);
   return y4mOutput && options.format.pixels ? y4mProblem(*options.format.pixels, line.names[1])
@@ -249,6 +261,8 @@ void printHelp(Console& console) {
       "                    write nothing: the output is not opened\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"
       "  --max-sources=N   allow N distinct sources in the list instead of 13\n"
+      "  --framemd5=FILE   write the frames' checksums beside the output, as ffmpeg's\n"
+      "                    framemd5 of the output writes them (- standard output)\n"
       "  --help            show this text\n"
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"

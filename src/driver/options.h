@@ -23,6 +23,7 @@ struct RunOptions {
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
   int maxSources = maxSourceFiles;    // --max-sources
+  std::string checksumFile;           // --framemd5, where given (- is standard output)
 };
 
 /// The command line, read.

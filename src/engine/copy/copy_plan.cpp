@@ -42,8 +42,10 @@ void warnOfHeaderDifferences(const CopyPlan& plan, Console& console) {
   }
 }
 
-std::string outputHeaderOf(const CopyPlan& plan) {
-  return plan.y4mOutput ? y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate) : "";
+std::string y4mHeaderOf(const CopyPlan& plan) {
+  return y4m::outputHeader(plan.format, firstY4mHeader(plan), plan.frameRate);
 }
+
+std::string outputHeaderOf(const CopyPlan& plan) { return plan.y4mOutput ? y4mHeaderOf(plan) : ""; }
 
 }  // namespace tsa

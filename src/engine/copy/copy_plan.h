@@ -30,6 +30,10 @@ struct CopyPlan {
   std::string frameRate;    // a Y4M output's F, when given ("30000:1001")
 };
 
+/// The stream header a Y4M output of `plan` starts with, or would, were the
+/// output Y4M: its fields give the output's frame rate and aspect.
+[[nodiscard]] std::string y4mHeaderOf(const CopyPlan& plan);
+
 /// The stream header a Y4M output of `plan` starts with (F, I, A and C from
 /// the first Y4M source; see y4m::outputHeader), or nothing for a raw one.
 [[nodiscard]] std::string outputHeaderOf(const CopyPlan& plan);

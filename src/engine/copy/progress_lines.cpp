@@ -1,5 +1,7 @@
 #include "engine/copy/progress_lines.h"
 
+#include "engine/copy/frame_checksums.h"
+
 namespace tsa {
 
 void printProgressLine(Console& console, std::int64_t frameIndex, std::int64_t numFr,
@@ -37,6 +39,9 @@ void ProgressLines::printUpTo(std::int64_t wholeFrames) {
     if (nextFrame_ + 1 == numFr_) {
       printClosingLine(console_, sourceFileName_.c_str());
     }
+  }
+  if (checksums_ != nullptr) {
+    checksums_->keep(framesWritten_);
   }
 }
 

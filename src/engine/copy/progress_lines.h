@@ -12,6 +12,8 @@
 
 namespace tsa {
 
+class FrameChecksums;
+
 /// Prints the progress line after a frame: the splice percentage (frames of
 /// the splice done before this one, over `numFr`), the source name and the
 /// whole-run percentage (frames written so far, this one included, over
@@ -28,8 +30,10 @@ void printClosingLine(Console& console, const char* sourceFileName);
 /// line waits until the output holds the frame whole.
 class ProgressLines {
  public:
-  ProgressLines(Console& console, std::int64_t totalFrames)
-      : console_(console), totalFrames_(totalFrames) {}
+  /// Prints on `console`; tells `checksums`, where there are any, how many
+  /// frames the output keeps whole.
+  ProgressLines(Console& console, std::int64_t totalFrames, FrameChecksums* checksums = nullptr)
+      : console_(console), totalFrames_(totalFrames), checksums_(checksums) {}
 
   /// Starts the lines of the splice `inst`; those of every splice before are
   /// printed. A splice of no frames is closed at once.
@@ -51,6 +55,7 @@ class ProgressLines {
  private:
   Console& console_;
   std::int64_t totalFrames_;
+  FrameChecksums* checksums_;
   std::string sourceFileName_;  // the splice's
   std::int64_t numFr_ = 0;
   std::int64_t nextFrame_ = 0;   // of the splice, whose line comes next

@@ -53,7 +53,7 @@ void printReadFailure(Console& console, FrameSource::Read read, const FrameSourc
 class SpliceWalk {
  public:
   SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
-             Console& console);
+             Console& console, FrameChecksums* checksums);
 
   // Starts the output (a Y4M output's header).
   ExitStatus begin();
@@ -111,6 +111,7 @@ class SpliceWalk {
   bool uncached_;
   const std::vector<SourceForm>& sources_;
   Console& console_;
+  FrameChecksums* checksums_;
   OutputStream out_;
   ProgressLines lines_;
   BlockSharing sharing_;
@@ -131,16 +132,17 @@ std::size_t framesPerWrite(const CopyPlan& plan) {
 }
 
 SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
-                       const CopyPlan& plan, Console& console)
+                       const CopyPlan& plan, Console& console, FrameChecksums* checksums)
     : format_(plan.format),
       uncached_(goesPastPageCache(plan)),
       sources_(plan.sources),
       console_(console),
+      checksums_(checksums),
       // The frames of a batch being read, of one being written, and one
       // whose end is carried are staged and not yet whole at most.
       out_(pOutFile, outputHeaderOf(plan), plan.y4mOutput ? std::string(y4m::frameMarker) : "",
            2 * framesPerWrite(plan) + 2),
-      lines_(console, plan.totalFrames),
+      lines_(console, plan.totalFrames, checksums),
       sharing_(out_, pOutFile, plan.shareBlocks),
       buffered_(out_, pOutFile, frameBuf, framesPerWrite(plan), lines_, console) {
   if (uncached_) {
@@ -204,6 +206,9 @@ ExitStatus SpliceWalk::copyFrames(FrameSource& pSourceFile, const EditInstructio
     if (stopRequested()) {
       return stopped();
     }
+    if (checksums_ != nullptr && checksums_->failed()) {
+      return endWith(ExitStatus::WriteOrMemoryError, [] {});  // finish() says why
+    }
     std::span<unsigned char> area;
     if (!buffered_.placeNextFrame(pSourceFile, area)) {
       return ExitStatus::WriteOrMemoryError;
@@ -212,6 +217,10 @@ ExitStatus SpliceWalk::copyFrames(FrameSource& pSourceFile, const EditInstructio
     const FrameSource::Read read = pSourceFile.readNext(area, picture);
     if (read != FrameSource::Read::WholeFrame) {
       return readFailed(read, pSourceFile, inst, frameIndex);
+    }
+    // Hashed before it is staged: staging may move the picture in its slot.
+    if (checksums_ != nullptr) {
+      checksums_->hash(picture);
     }
     buffered_.add(picture);
   }
@@ -229,6 +238,11 @@ ExitStatus SpliceWalk::shareFrames(const FrameSource& pSourceFile, const EditIns
   int error = 0;
   switch (sharing_.share(pSourceFile, inst, shared, error)) {
     case BlockSharing::Outcome::Shared:
+      for (std::int64_t frame = 0; checksums_ != nullptr && frame < shared.count; ++frame) {
+        checksums_->hashFromFile(inst.sourceFileName,
+                                 pSourceFile.offsetOf(inst.seekFr + shared.first + frame) +
+                                     static_cast<std::int64_t>(pSourceFile.markerBytes()));
+      }
       lines_.expect(shared.count);
       lines_.printUpTo(out_.wholeFrames());
       rest = shared.first + shared.count;
@@ -270,8 +284,9 @@ FrameLayout SpliceWalk::layoutOf(const std::string& name) const {
 }  // namespace
 
 ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
-                       std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console) {
-  SpliceWalk walk(pOutFile, frameBuf, plan, console);
+                       std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console,
+                       FrameChecksums* checksums) {
+  SpliceWalk walk(pOutFile, frameBuf, plan, console, checksums);
   if (const ExitStatus status = walk.begin(); status != ExitStatus::Success) {
     return status;
   }

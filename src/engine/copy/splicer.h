@@ -7,6 +7,7 @@
 #include <span>
 
 #include "engine/copy/copy_plan.h"
+#include "engine/copy/frame_checksums.h"
 #include "engine/copy/progress_lines.h"
 #include "engine/list/edit_list.h"
 #include "engine/source/frame_source.h"
@@ -30,8 +31,10 @@ namespace tsa {
 /// output keeps. After a failure or a stop the output holds exactly the
 /// frames whose progress lines were printed, whole. An output of
 /// `plan.uncachedFrom` bytes or more goes past the page cache where it can.
+/// Every frame the output receives is handed to `checksums`, where there
+/// are any, and so is the count of frames the output keeps.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf, const CopyPlan& plan,
-                                     Console& console);
+                                     Console& console, FrameChecksums* checksums = nullptr);
 
 }  // namespace tsa

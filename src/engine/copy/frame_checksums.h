@@ -1,0 +1,116 @@
+// The checksums of a test set, made in the same pass: ffmpeg's framemd5 of
+// the frames the output receives, hashed on worker threads off the copy's
+// path and written in output order, one line for every frame the output
+// keeps and for no other.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/copy/copy_plan.h"
+#include "engine/frame.h"
+#include "engine/system/console.h"
+#include "engine/system/file.h"
+#include "engine/system/md5.h"
+
+namespace tsa {
+
+/// The lines a framemd5 file of the output of `plan` starts with, as
+/// ffmpeg 5.1 writes them with -fflags +bitexact when it reads the finished
+/// output: the time base from the output's frame rate (25 where nothing
+/// gives one), the size, and the sample aspect of a Y4M output's A (0/1 for
+/// a raw one), then the column line.
+[[nodiscard]] std::string checksumHeaderOf(const CopyPlan& plan);
+
+/// The line of frame `frame` of `bytes` bytes whose MD5 is `digest`.
+[[nodiscard]] std::string checksumLineOf(std::int64_t frame, std::int64_t bytes,
+                                         const Md5Digest& digest);
+
+class FrameChecksums {
+ public:
+  /// Writes the checksums of frames of `pictureBytes` each into `file`,
+  /// named `path` in messages, after `header`.
+  FrameChecksums(FileHandle file, std::string path, std::string header, std::size_t pictureBytes);
+  FrameChecksums(const FrameChecksums&) = delete;
+  FrameChecksums& operator=(const FrameChecksums&) = delete;
+  /// Ends the workers; what finish() did not write is not written.
+  ~FrameChecksums();
+
+  /// Takes the memory (a few frames a worker) and starts the workers, then
+  /// writes the header; false after printing why not.
+  [[nodiscard]] bool start(Console& console);
+
+  /// The output's next frame is `picture`: hashed from a copy, so the
+  /// caller may reuse its memory at once. Waits while every copy is taken.
+  void hash(std::span<const unsigned char> picture);
+
+  /// The output's next frame shares its blocks with the file `path`, where
+  /// its picture lies at `offset`: read back there and hashed.
+  void hashFromFile(const std::string& path, std::int64_t offset);
+
+  /// The output keeps its first `frames` frames whole: their lines may go.
+  void keep(std::int64_t frames);
+
+  /// True once a line could not be written or a frame read back.
+  [[nodiscard]] bool failed() const;
+
+  /// Writes the line of every frame kept (and of no other), ends the
+  /// workers and closes the file. Success, or WriteOrMemoryError after
+  /// printing why.
+  [[nodiscard]] ExitStatus finish(Console& console);
+
+ private:
+  struct Job {
+    std::int64_t frame = 0;
+    std::size_t copy = 0;  // which of copies_
+    std::string path;      // read back from here, where not empty
+    std::int64_t offset = 0;
+  };
+
+  /// Hands `job` to the workers once a copy is free; its `copy` is set.
+  std::size_t takeCopy(std::unique_lock<std::mutex>& lock);
+  void submit(Job job, std::unique_lock<std::mutex>& lock);
+
+  /// A worker: hashes jobs until the end.
+  void work();
+
+  /// Reads the picture of a shared frame into `copy`; 0 or the error.
+  [[nodiscard]] int readBack(const Job& job, std::span<unsigned char> copy) const;
+
+  /// Writes the lines of the frames kept whose digests are in, in order
+  /// (with the lock held); records a failure.
+  void writeReadyLines();
+
+  /// Writes `text` whole; records a failure.
+  void writeText(const std::string& text);
+
+  FileHandle file_;
+  std::string path_;
+  std::string header_;
+  std::size_t pictureBytes_;
+  std::vector<std::unique_ptr<unsigned char[]>> copies_;
+  std::vector<std::size_t> freeCopies_;
+  std::deque<Job> jobs_;
+  std::deque<std::optional<Md5Digest>> digests_;  // of frames from lineNext_ on
+  std::int64_t submitted_ = 0;
+  std::int64_t lineNext_ = 0;  // the frame whose line comes next
+  std::int64_t kept_ = 0;
+  int error_ = 0;                // the first failure's
+  bool readBackFailed_ = false;  // it was reading back a shared frame
+  bool stopping_ = false;
+  std::string lines_;  // a buffer for the lines of one write
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::thread> workers_;  // last: they end before the rest goes
+};
+
+}  // namespace tsa
