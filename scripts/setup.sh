@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing the tool needs on Debian or Ubuntu,
-# and only what is missing: cmake, g++, make, GoogleTest and OpenSSL's
-# libcrypto (the checksums' MD5). With --windows
+# and only what is missing: cmake, g++, make, GoogleTest, OpenSSL's
+# libcrypto (the checksums' MD5) and libcurl (sources on web servers); with
+# --tests the web servers the HTTP tests start (nginx-light, openssl, python3). With --windows
 # it adds the MinGW-w64 cross compiler, Wine and GoogleTest's sources for
 # the Windows build. Run as root, or as a user who may use sudo.
 set -eu
@@ -14,7 +15,13 @@ need_command g++ g++
 need_command make make
 need_file /usr/include/gtest/gtest.h libgtest-dev
 need_file /usr/include/openssl/evp.h libssl-dev
+need_file /usr/include/x86_64-linux-gnu/curl/curl.h libcurl4-openssl-dev
 need_command pkg-config pkg-config
+if [ "${1:-}" = --tests ]; then
+  need_command nginx nginx-light
+  need_command openssl openssl
+  need_command python3 python3
+fi
 if [ "${1:-}" = --windows ]; then
   need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
   need_file /usr/lib/wine/wine64 wine64

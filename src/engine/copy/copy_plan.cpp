@@ -1,6 +1,7 @@
 #include "engine/copy/copy_plan.h"
 
 #include "engine/format/y4m.h"
+#include "engine/system/http.h"
 
 namespace tsa {
 
@@ -34,8 +35,9 @@ void warnOfHeaderDifferences(const CopyPlan& plan, Console& console) {
     }
     if (const auto difference = y4m::firstDifference(plan.format, *first->y4mHeader,
                                                      *source.y4mHeader, plan.frameRate)) {
-      console.note("Warning: \"%s\" is %s, \"%s\" %s: the output says %s\n", source.name.c_str(),
-                   difference->other.c_str(), first->name.c_str(), difference->model.c_str(),
+      console.note("Warning: \"%s\" is %s, \"%s\" %s: the output says %s\n",
+                   shownName(source.name).c_str(), difference->other.c_str(),
+                   shownName(first->name).c_str(), difference->model.c_str(),
                    difference->model.c_str());
       return;
     }

@@ -6,6 +6,7 @@
 
 #include "engine/format/y4m.h"
 #include "engine/source/frame_source.h"
+#include "engine/system/http.h"
 
 namespace tsa {
 namespace {
@@ -28,6 +29,11 @@ std::int64_t framesHeld(const SourceForm& source) {
 // other lengths do not lie where the first frame's length puts them.
 std::string whyUnchecked(const SourceForm& source, const EditInstruction& inst,
                          const FrameFormat& format) {
+  if (source.url) {
+    // Its length, from the pre-scan's answer; its markers are taken to be
+    // like the first, as they are read.
+    return source.url->length >= 0 ? "" : "a server that gives no length";
+  }
   if (!source.regularFile) {
     return "a pipe or device";
   }
@@ -35,7 +41,7 @@ std::string whyUnchecked(const SourceForm& source, const EditInstruction& inst,
       0, std::min<std::int64_t>(inst.numFr, framesHeld(source) - inst.seekFr));
   FrameSource pSourceFile;
   if (source.layout.markerBytes == 0 || inFile == 0 ||
-      (pSourceFile.open(source.name, source.layout, format, false) &&
+      (pSourceFile.open(source, format, false) &&
        pSourceFile.markersLikeTheFirst(inst.seekFr, inFile))) {
     return {};
   }
@@ -46,6 +52,14 @@ std::string whyUnchecked(const SourceForm& source, const EditInstruction& inst,
 // sources could not be checked.
 void printSummary(std::int64_t splices, const CopyPlan& plan,
                   const std::vector<std::string>& unchecked, Console& console) {
+  // What a server without ranges costs: it is read from its start.
+  std::string fromStart;
+  for (const SourceForm& source : plan.sources) {
+    if (source.url && !source.url->ranges) {
+      fromStart += (fromStart.empty() ? "; read from its start: \"" : ", \"") +
+                   shownName(source.name) + "\" (the server serves no byte ranges)";
+    }
+  }
   const auto header = static_cast<std::int64_t>(outputHeaderOf(plan).size());
   const auto marker = static_cast<std::int64_t>(plan.y4mOutput ? y4m::frameMarker.size() : 0);
   const std::int64_t bytes = header + plan.totalFrames * (marker + plan.format.frameBytes());
@@ -53,9 +67,10 @@ void printSummary(std::int64_t splices, const CopyPlan& plan,
   for (const std::string& source : unchecked) {
     notChecked += (notChecked.empty() ? "; not checked: " : ", ") + source;
   }
-  console.note("Checked %s: %s of %s, a %s output of %s%s\n", count(splices, "splice").c_str(),
+  console.note("Checked %s: %s of %s, a %s output of %s%s%s\n", count(splices, "splice").c_str(),
                count(plan.totalFrames, "frame").c_str(), plan.format.describe().c_str(),
-               plan.y4mOutput ? "Y4M" : "raw", count(bytes, "byte").c_str(), notChecked.c_str());
+               plan.y4mOutput ? "Y4M" : "raw", count(bytes, "byte").c_str(), notChecked.c_str(),
+               fromStart.c_str());
 }
 
 }  // namespace
@@ -75,7 +90,8 @@ ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Consol
     const SourceForm& source =
         *std::ranges::find(plan.sources, inst.sourceFileName, &SourceForm::name);
     if (const std::string why = whyUnchecked(source, inst, plan.format); !why.empty()) {
-      const std::string named = "\"" + source.name + "\" (" + why + ")";
+      std::string named = "\"";
+      named.append(shownName(source.name)).append("\" (").append(why).append(")");
       if (std::ranges::find(unchecked, named) == unchecked.end()) {
         unchecked.push_back(named);
       }
@@ -88,8 +104,8 @@ ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Consol
           inst.numFr == 1 ? "frame " + std::to_string(last)
                           : "frames " + std::to_string(inst.seekFr) + " to " + std::to_string(last);
       console.print("Error: line %lld: \"%s\" holds %s, not %s\n",
-                    static_cast<long long>(pEditListFile.lineNumber()), source.name.c_str(),
-                    count(held, "frame").c_str(), asked.c_str());
+                    static_cast<long long>(pEditListFile.lineNumber()),
+                    shownName(source.name).c_str(), count(held, "frame").c_str(), asked.c_str());
       return ExitStatus::SourceTooShort;
     }
   }

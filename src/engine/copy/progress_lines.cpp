@@ -1,6 +1,7 @@
 #include "engine/copy/progress_lines.h"
 
 #include "engine/copy/frame_checksums.h"
+#include "engine/system/http.h"
 
 namespace tsa {
 
@@ -24,7 +25,8 @@ void printClosingLine(Console& console, const char* sourceFileName) {
 }
 
 void ProgressLines::startSplice(const EditInstruction& inst) {
-  sourceFileName_ = inst.sourceFileName;  // the list's next line may replace inst's
+  // The list's next line may replace inst's; a URL shows no secrets.
+  sourceFileName_ = shownName(inst.sourceFileName);
   numFr_ = inst.numFr;
   nextFrame_ = 0;
   if (numFr_ == 0) {

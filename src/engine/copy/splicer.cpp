@@ -34,7 +34,10 @@ void printReadFailure(Console& console, FrameSource::Read read, const FrameSourc
       return;
     case FrameSource::Read::Failed:
       console.print("Error: cannot read input file \"%s\" (%s)\n", name,
-                    describeError(pSourceFile.error()).c_str());
+                    pSourceFile.failure().c_str());
+      return;
+    case FrameSource::Read::Changed:
+      console.print("Error: input file \"%s\" changed on the server since the run began\n", name);
       return;
     case FrameSource::Read::WholeFrame:
     case FrameSource::Read::RanOut:
@@ -103,9 +106,8 @@ class SpliceWalk {
   // whole the frames read so far, and says how many.
   ExitStatus stopped();
 
-  // How the frames of a source lie, as the pre-scan found; it found every
-  // name the list gives.
-  [[nodiscard]] FrameLayout layoutOf(const std::string& name) const;
+  // A source as the pre-scan found it; it found every name the list gives.
+  [[nodiscard]] const SourceForm& formOf(const std::string& name) const;
 
   FrameFormat format_;
   bool uncached_;
@@ -161,16 +163,17 @@ ExitStatus SpliceWalk::copySplice(const EditInstruction& inst) {
   if (stopRequested()) {
     return stopped();
   }
-  const char* name = inst.sourceFileName.c_str();
+  const std::string shown = shownName(inst.sourceFileName);
+  const char* name = shown.c_str();
   FrameSource pSourceFile;
-  if (!pSourceFile.open(inst.sourceFileName, layoutOf(inst.sourceFileName), format_, uncached_)) {
+  if (!pSourceFile.open(formOf(inst.sourceFileName), format_, uncached_)) {
     if (stopRequested()) {
       return stopped();  // while waiting for a writer
     }
     return endWith(ExitStatus::SourceDisappeared,
                    [&] { console_.print("Input file \"%s\" disappeared?\n", name); });
   }
-  if (!pSourceFile.startAt(inst.seekFr)) {
+  if (!pSourceFile.startAt(inst.seekFr, inst.numFr)) {
     return endWith(ExitStatus::SourceTooShort, [&] { printSeekPastEnd(console_); });
   }
   lines_.startSplice(inst);
@@ -260,10 +263,14 @@ ExitStatus SpliceWalk::readFailed(FrameSource::Read read, const FrameSource& pSo
   if (read == FrameSource::Read::Stopped) {
     return stopped();
   }
-  return endWith(ExitStatus::SourceTooShort, [&] {
-    printReadFailure(console_, read, pSourceFile, inst.sourceFileName.c_str(),
-                     inst.seekFr + frameIndex, format_);
-  });
+  // A source that changed on the server is, for this run, one that went.
+  return endWith(read == FrameSource::Read::Changed ? ExitStatus::SourceDisappeared
+                                                    : ExitStatus::SourceTooShort,
+                 [&] {
+                   printReadFailure(console_, read, pSourceFile,
+                                    shownName(inst.sourceFileName).c_str(),
+                                    inst.seekFr + frameIndex, format_);
+                 });
 }
 
 ExitStatus SpliceWalk::stopped() {
@@ -272,13 +279,8 @@ ExitStatus SpliceWalk::stopped() {
   return ExitStatus::Interrupted;
 }
 
-FrameLayout SpliceWalk::layoutOf(const std::string& name) const {
-  for (const SourceForm& source : sources_) {
-    if (source.name == name) {
-      return source.layout;
-    }
-  }
-  return {};
+const SourceForm& SpliceWalk::formOf(const std::string& name) const {
+  return *std::ranges::find(sources_, name, &SourceForm::name);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "engine/format/run_format.h"
 #include "engine/format/y4m.h"
+#include "engine/system/http.h"
 
 namespace tsa {
 namespace {
@@ -53,8 +54,11 @@ bool reportUnusable(std::size_t i, Probe probe, const std::vector<SourceForm>& s
                     const std::vector<StatingSource>& statements, const RunFormat& run,
                     Console& console) {
   const SourceForm& source = sources[i];
-  const char* name = source.name.c_str();
-  if (probe == Probe::NotFound) {
+  const std::string shown = shownName(source.name);
+  const char* name = shown.c_str();
+  if (probe == Probe::NotFound && !source.failure.empty()) {
+    console.print("Input file \"%s\" not found (%s). Aborting.\n", name, source.failure.c_str());
+  } else if (probe == Probe::NotFound) {
     console.print("Input file \"%s\" not found. Aborting.\n", name);
   } else if (probe == Probe::BrokenHeader) {
     console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
@@ -65,7 +69,7 @@ bool reportUnusable(std::size_t i, Probe probe, const std::vector<SourceForm>& s
     const StatingSource& other = statements[run.conflict->other];
     console.print("Input file \"%s\" is named %s, but \"%s\" %s. Aborting.\n", name,
                   run.asStated(statements[i].states).describe().c_str(),
-                  std::string(other.name).c_str(), run.asStated(other.states).describe().c_str());
+                  shownName(other.name).c_str(), run.asStated(other.states).describe().c_str());
   } else {
     return false;
   }
@@ -87,7 +91,7 @@ void warnOfOverruledNames(const RunFormat& run, const std::vector<StatingSource>
                           Console& console) {
   for (const std::size_t i : run.overruled) {
     console.note("Warning: input file \"%s\" is named %s; read as %s, as the options say\n",
-                 std::string(statements[i].name).c_str(),
+                 shownName(statements[i].name).c_str(),
                  run.asStated(statements[i].states).describe().c_str(),
                  run.format.describe().c_str());
   }
@@ -101,12 +105,13 @@ void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat&
                       Console& console) {
   const std::int64_t frameBytes = format.frameBytes();
   for (const SourceForm& source : sources) {
-    if (source.regularFile && !source.y4mHeader && source.bytes % frameBytes != 0) {
+    const bool lengthKnown = source.regularFile || (source.url && source.url->length >= 0);
+    if (lengthKnown && !source.y4mHeader && source.bytes % frameBytes != 0) {
       console.note(
           "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
           "bytes each)\n",
-          source.name.c_str(), static_cast<long long>(source.bytes), format.describe().c_str(),
-          static_cast<long long>(frameBytes));
+          shownName(source.name).c_str(), static_cast<long long>(source.bytes),
+          format.describe().c_str(), static_cast<long long>(frameBytes));
     }
   }
 }

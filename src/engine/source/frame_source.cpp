@@ -1,6 +1,7 @@
 #include "engine/source/frame_source.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/system/aligned_buffer.h"
 #include "engine/system/stop.h"
@@ -18,8 +19,52 @@ std::int64_t alignUp(std::int64_t offset, std::size_t block) {
 
 }  // namespace
 
+namespace {
+
+// Reads the Y4M header at the start of `start`, a source's first bytes,
+// into `form`: a source without the signature is raw.
+Probe readLayout(std::string_view start, SourceForm& form) {
+  if (!start.starts_with(y4m::signature)) {
+    return Probe::Usable;
+  }
+  y4m::StreamHeader header;
+  std::size_t headerBytes = 0;
+  if (!y4m::readStreamHeader(start, header, headerBytes)) {
+    return Probe::BrokenHeader;
+  }
+  // Every frame's marker is as long as the first; a file without frames, or
+  // with a first marker that is none, fails the check of the first frame
+  // that is asked for.
+  const std::size_t marker = y4m::lineLength(start.substr(headerBytes));
+  form.layout = {static_cast<std::int64_t>(headerBytes),
+                 static_cast<std::int64_t>(marker != 0 ? marker : y4m::frameMarker.size())};
+  form.y4mHeader = std::move(header);
+  return Probe::Usable;
+}
+
+// Asks the URL `name` what it is, and reads its first bytes for a header.
+Probe probeUrlSource(const std::string& name, SourceForm& form) {
+  std::string start(2 * y4m::maxLineBytes, '\0');
+  std::size_t got = 0;
+  UrlInfo info;
+  if (!probeUrl(name, info, std::span(reinterpret_cast<unsigned char*>(start.data()), start.size()),
+                got, form.failure)) {
+    return Probe::NotFound;
+  }
+  start.resize(got);
+  form.url = info;
+  form.bytes = std::max<std::int64_t>(info.length, 0);
+  return readLayout(start, form);
+}
+
+}  // namespace
+
 Probe probeSource(const std::string& name, SourceForm& form) {
-  form = SourceForm{name, FrameLayout{}, std::nullopt, false};
+  form = SourceForm{};
+  form.name = name;
+  if (isUrl(name)) {
+    return probeUrlSource(name, form);
+  }
   const PathInfo info = lookAt(name);
   if (!info.readable) {
     return Probe::NotFound;
@@ -45,35 +90,28 @@ Probe probeSource(const std::string& name, SourceForm& form) {
     got += read.bytes;
   }
   start.resize(got);
-  if (!start.starts_with(y4m::signature)) {
-    return Probe::Usable;
-  }
-  y4m::StreamHeader header;
-  std::size_t headerBytes = 0;
-  if (!y4m::readStreamHeader(start, header, headerBytes)) {
-    return Probe::BrokenHeader;
-  }
-  // Every frame's marker is as long as the first; a file without frames, or
-  // with a first marker that is none, fails the check of the first frame
-  // that is asked for.
-  const std::size_t marker = y4m::lineLength(std::string_view(start).substr(headerBytes));
-  form.layout = {static_cast<std::int64_t>(headerBytes),
-                 static_cast<std::int64_t>(marker != 0 ? marker : y4m::frameMarker.size())};
-  form.y4mHeader = std::move(header);
-  return Probe::Usable;
+  return readLayout(start, form);
 }
 
-bool FrameSource::open(const std::string& name, const FrameLayout& layout,
-                       const FrameFormat& format, bool pastPageCache) {
-  name_ = name;
-  file_ = openForReading(name, PipeOpen::WaitForWriter);
-  layout_ = layout;
+bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool pastPageCache) {
+  name_ = form.name;
+  layout_ = form.layout;
   format_ = format;
   block_ = 0;
   streamStarted_ = false;
   y4mStream_ = false;
   toDrop_ = 0;
   headBytes_ = 0;
+  url_ = form.url;
+  if (url_) {
+    // Bytes come as the ranges of startAt ask; a server without ranges
+    // sends a stream.
+    reader_ = std::make_unique<UrlReader>();
+    stream_ = !url_->ranges;
+    return true;
+  }
+  reader_.reset();
+  file_ = openForReading(form.name, PipeOpen::WaitForWriter);
   if (!file_.file.isOpen()) {
     return false;
   }
@@ -88,10 +126,27 @@ bool FrameSource::open(const std::string& name, const FrameLayout& layout,
   return true;
 }
 
-bool FrameSource::startAt(std::int64_t first) {
+bool FrameSource::startAt(std::int64_t first, std::int64_t count) {
+  constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
   next_ = first;
+  if (reader_) {
+    std::int64_t from = 0;
+    std::int64_t bytes = -1;
+    if (!stream_) {
+      // The one range the frames take, within what the server holds.
+      from = layout_.offsetOf(first);
+      const std::int64_t held = url_->length >= 0 ? url_->length : kNoEnd;
+      const std::int64_t end = count >= 0 ? std::min(layout_.offsetOf(first + count), held) : held;
+      from = std::min(from, end);
+      bytes = end == kNoEnd ? -1 : end - from;
+    }
+    reader_->open(name_, *url_, from, bytes);
+  }
   if (stream_) {
     toDrop_ = first;  // read and dropped: a stream has no place to move to
+    return true;
+  }
+  if (reader_) {
     return true;
   }
   // Past the page cache every read finds its own place.
@@ -139,9 +194,16 @@ bool FrameSource::markersLikeTheFirst(std::int64_t first, std::int64_t count) co
          readSome(start.file, bytes).bytes == bytes.size() && markersAre(first, count, marker);
 }
 
+std::string FrameSource::failure() const {
+  return reader_ ? reader_->reason() : describeError(error_);
+}
+
 FrameSource::Read FrameSource::shortRead() const {
   if (stopRequested()) {
     return Read::Stopped;
+  }
+  if (reader_ && reader_->changed()) {
+    return Read::Changed;
   }
   return error_ != 0 ? Read::Failed : Read::RanOut;
 }
@@ -236,7 +298,8 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
     if (stopRequested()) {
       return false;  // a pipe might keep the next read waiting
     }
-    const Transfer read = readSome(file_.file, buffer.subspan(got));
+    const Transfer read =
+        reader_ ? reader_->read(buffer.subspan(got)) : readSome(file_.file, buffer.subspan(got));
     if (read.error != 0) {
       error_ = read.error;
       return false;
@@ -284,10 +347,7 @@ FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
   error_ = 0;
   std::size_t got = 0;
   if (!readFull(wanted, got) && got < skip + frameBytes) {
-    if (stopRequested()) {
-      return Read::Stopped;
-    }
-    return error_ != 0 ? Read::Failed : Read::RanOut;
+    return shortRead();
   }
   const std::span<unsigned char> frame = area.subspan(skip, frameBytes);
   const auto markerBytes = static_cast<std::size_t>(layout_.markerBytes);

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engine/format/y4m.h"
 #include "engine/frame.h"
 #include "engine/system/file.h"
+#include "engine/system/http.h"
 
 namespace tsa {
 
@@ -25,7 +27,9 @@ struct SourceForm {
   FrameLayout layout;
   std::optional<y4m::StreamHeader> y4mHeader;  // a Y4M source's header
   bool regularFile = false;
-  std::int64_t bytes = 0;  // a regular file's length
+  std::int64_t bytes = 0;      // a regular file's length, or a URL's where known
+  std::optional<UrlInfo> url;  // a source on a web server, as the pre-scan found it
+  std::string failure;         // why a URL cannot be had
 };
 
 /// What the pre-scan makes of a source.
@@ -36,8 +40,9 @@ enum class Probe {
 };
 
 /// Finds how the frames of the source `name` lie into `form`: a regular
-/// file that starts with the Y4M signature is read as Y4M, any other as raw
-/// frames. Anything else (a pipe, a device) is only looked at, not opened:
+/// file or a URL that starts with the Y4M signature is read as Y4M, any
+/// other as raw frames; a URL is asked once for what it is (its failure
+/// goes to form.failure). Anything else (a pipe, a device) is only looked at, not opened:
 /// opening a pipe meets its writer, and closing it again would hand the
 /// writer a broken pipe. The layout's picture size is the caller's to set.
 [[nodiscard]] Probe probeSource(const std::string& name, SourceForm& form);
@@ -54,20 +59,23 @@ class FrameSource {
     Stopped,      // a stop was asked for while the frame was read
     BadHeader,    // a Y4M stream whose header cannot be read
     OtherFormat,  // a Y4M stream of another format; see streamFormat()
+    Changed,      // a URL that is no longer the version the pre-scan saw
   };
 
-  /// Opens `name`, whose frames lie as `layout` says, and reads it past the
-  /// page cache if `pastPageCache` and the file allows. A named pipe is
-  /// waited for until its writer comes; its frames are read from its
-  /// start, as Y4M when it starts with the signature, and must be of
-  /// `format`. False when it cannot be opened, or a stop ended the wait.
-  [[nodiscard]] bool open(const std::string& name, const FrameLayout& layout,
-                          const FrameFormat& format, bool pastPageCache);
+  /// Opens the source `form` describes, whose frames lie as its layout
+  /// says, and reads it past the page cache if `pastPageCache` and the file
+  /// allows. A named pipe is waited for until its writer comes; its frames
+  /// are read from its start, as Y4M when it starts with the signature, and
+  /// must be of `format`. A URL is asked for nothing yet. False when it
+  /// cannot be opened, or a stop ended the wait.
+  [[nodiscard]] bool open(const SourceForm& form, const FrameFormat& format, bool pastPageCache);
 
-  /// Makes `first` the next frame to read; false when the source cannot be
-  /// moved there. A stream is read from its start and the frames before
-  /// `first` dropped.
-  [[nodiscard]] bool startAt(std::int64_t first);
+  /// Makes `first` the next frame to read, of `count` to be read (all to
+  /// the end where -1); false when the source cannot be moved there. A
+  /// stream, and a URL whose server serves no ranges, is read from its
+  /// start and the frames before `first` dropped; a URL is asked for the
+  /// one range the frames take.
+  [[nodiscard]] bool startAt(std::int64_t first, std::int64_t count = -1);
 
   /// Reads the next frame into `area` (a slot's read area, aligned to
   /// maxDirectBlock) and points `picture` at the frame's bytes inside it.
@@ -109,6 +117,9 @@ class FrameSource {
   /// The error of the last read that Failed.
   [[nodiscard]] int error() const { return error_; }
 
+  /// Why the last read Failed, in words: the system's, or a URL's reason.
+  [[nodiscard]] std::string failure() const;
+
   /// What a stream that is OtherFormat holds ("1280x720 yuv420p").
   [[nodiscard]] const std::string& streamFormat() const { return streamFormat_; }
 
@@ -140,6 +151,8 @@ class FrameSource {
 
   std::string name_;
   OpenResult file_;
+  std::optional<UrlInfo> url_;
+  std::unique_ptr<UrlReader> reader_;  // a URL's bytes
   FrameLayout layout_;
   FrameFormat format_;
   bool stream_ = false;         // a pipe: read once, from its start

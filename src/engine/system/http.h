@@ -1,0 +1,85 @@
+// Sources on web servers: what the pre-scan asks of a URL, and byte ranges
+// of it read as they arrive, one version of the resource per run. libcurl
+// on POSIX systems, WinHTTP on Windows; TLS certificates and host names are
+// always verified, redirects followed (at most 5, never from https to
+// http), credentials in the URL and ~/.netrc used, proxies from the usual
+// variables honoured.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "engine/system/file.h"
+
+namespace tsa {
+
+/// True for a name that is an http:// or https:// URL (in any case).
+[[nodiscard]] bool isUrl(std::string_view name);
+
+/// A source name as messages show it: a URL without its user part and with
+/// its query cut to "?…"; any other name as it is.
+[[nodiscard]] std::string shownName(std::string_view name);
+
+/// What the pre-scan learns of a URL.
+struct UrlInfo {
+  std::int64_t length = -1;  // its bytes, where the server says
+  bool ranges = false;       // it serves byte ranges
+  std::string etag;          // the validator, where the server gives one
+  std::string lastModified;  // else this date
+};
+
+/// How long a connection may take to be made, and a transfer may stall,
+/// before the attempt fails; and how often a broken transfer is taken up
+/// again (after 1, 2 and 4 s).
+inline constexpr int connectTimeoutSeconds = 15;
+inline constexpr int stallTimeoutSeconds = 30;
+inline constexpr int transferAttempts = 4;
+
+/// Asks for `url` once: its length, whether it serves ranges, its
+/// validator, and its first bytes (up to `head.size()`; `headBytes` says
+/// how many came). False with `reason` (the HTTP status, or the library's
+/// words) where it cannot be had.
+[[nodiscard]] bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
+                            std::size_t& headBytes, std::string& reason);
+
+/// The bytes of one URL from a first one on, read as they arrive through
+/// one request (taken up again where a connection breaks), on a connection
+/// kept for the next request to its server.
+class UrlReader {
+ public:
+  UrlReader();
+  UrlReader(const UrlReader&) = delete;
+  UrlReader& operator=(const UrlReader&) = delete;
+  ~UrlReader();
+
+  /// Starts reading `url` at byte `first`, `length` bytes (to its end
+  /// where -1), pinned to the version `info` describes. A server without
+  /// ranges is read from its start.
+  void open(const std::string& url, const UrlInfo& info, std::int64_t first, std::int64_t length);
+
+  /// Reads the next bytes into `buffer`, waiting for them: some, or none
+  /// at the end. An error comes with reason() set; a stop signal ends any
+  /// wait with EINTR.
+  [[nodiscard]] Transfer read(std::span<unsigned char> buffer);
+
+  /// Why the last read failed: the HTTP status or the library's words.
+  [[nodiscard]] const std::string& reason() const;
+
+  /// True when the last read failed because the resource is no longer the
+  /// version the pre-scan saw.
+  [[nodiscard]] bool changed() const;
+
+  /// Ends the request under way, if any.
+  void close();
+
+ private:
+  friend bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
+                       std::size_t& headBytes, std::string& reason);
+  struct Transferring;  // the platform's state
+  std::unique_ptr<Transferring> state_;
+};
+
+}  // namespace tsa

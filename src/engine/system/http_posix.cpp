@@ -1,0 +1,436 @@
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/system/http.h"
+#include "engine/system/stop.h"
+
+namespace tsa {
+namespace {
+
+// libcurl for the whole process: set up once, and one multi handle whose
+// connection cache keeps a connection to each server for the next request
+// (1,000 one-frame splices of one URL are 1,000 requests on one
+// connection). The run makes one request at a time.
+class Client {
+ public:
+  static Client& get() {
+    static Client client;
+    return client;
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  [[nodiscard]] CURL* easy() const { return easy_; }
+  [[nodiscard]] CURLM* multi() const { return multi_; }
+
+ private:
+  Client() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+  }
+  ~Client() {
+    curl_multi_cleanup(multi_);
+    curl_easy_cleanup(easy_);
+    curl_global_cleanup();
+  }
+
+  CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
+};
+
+// The certificate authorities curl's own tool reads from the environment;
+// the library does not look there by itself.
+const char* caBundle() {
+  for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    if (const char* file = std::getenv(variable); file != nullptr && *file != '\0') {
+      return file;
+    }
+  }
+  return nullptr;
+}
+
+// A header's value, where `line` is that header ("ETag: \"x\"\r\n").
+bool headerValue(std::string_view line, std::string_view name, std::string& value) {
+  if (line.size() <= name.size() || line[name.size()] != ':' ||
+      !std::equal(name.begin(), name.end(), line.begin(),
+                  [](char a, char b) { return (a | 0x20) == (b | 0x20); })) {
+    return false;
+  }
+  std::string_view rest = line.substr(name.size() + 1);
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) {
+    rest.remove_prefix(1);
+  }
+  while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ')) {
+    rest.remove_suffix(1);
+  }
+  value.assign(rest);
+  return true;
+}
+
+}  // namespace
+
+struct UrlReader::Transferring {
+  Client& client = Client::get();
+  std::string url;
+  UrlInfo info;
+  std::int64_t first = 0;
+  std::int64_t length = -1;    // -1: to the end
+  std::int64_t delivered = 0;  // bytes read out so far
+  int attempt = 0;
+  bool active = false;  // a request is under way
+  bool done = false;    // and has ended, with `result`
+  CURLcode result = CURLE_OK;
+  bool paused = false;
+  std::int64_t toDrop = 0;  // bytes before `first` in a response from the start
+  // What the server answered to the request under way.
+  long status = 0;
+  std::string statusLine;
+  std::string etag;
+  std::string lastModified;
+  std::string contentRange;
+  std::int64_t contentLength = -1;
+  // The read under way, and what came beyond it.
+  std::span<unsigned char> into;
+  std::size_t filled = 0;
+  std::vector<unsigned char> carry = std::vector<unsigned char>(CURL_MAX_WRITE_SIZE);
+  std::size_t carryAt = 0;
+  std::size_t carryEnd = 0;
+  std::string reason;
+  bool changed = false;
+  bool probing = false;     // a 200 to a range is a server without ranges, not a change
+  bool retryFirst = false;  // the request broke after the last read's bytes
+  curl_slist* headers = nullptr;
+  char errorText[CURL_ERROR_SIZE] = {};
+
+  ~Transferring() { stop(); }
+
+  void stop() {
+    if (active) {
+      curl_multi_remove_handle(client.multi(), client.easy());
+      active = false;
+    }
+    curl_slist_free_all(headers);
+    headers = nullptr;
+  }
+
+  // The bytes still to come.
+  [[nodiscard]] std::int64_t remaining() const { return length < 0 ? -1 : length - delivered; }
+
+  void start();
+  [[nodiscard]] bool answerIsUsable();
+  std::size_t take(const char* bytes, std::size_t count);
+  [[nodiscard]] bool retry();
+
+  static std::size_t onBody(char* bytes, std::size_t size, std::size_t count, void* self) {
+    return static_cast<Transferring*>(self)->take(bytes, size * count);
+  }
+
+  static std::size_t onHeader(char* bytes, std::size_t size, std::size_t count, void* self) {
+    auto& state = *static_cast<Transferring*>(self);
+    const std::string_view line(bytes, size * count);
+    if (line.starts_with("HTTP/")) {
+      // A new answer: after a redirect, only the last one counts.
+      state.statusLine.assign(line.substr(std::min(line.find(' ') + 1, line.size())));
+      while (!state.statusLine.empty() &&
+             (state.statusLine.back() == '\r' || state.statusLine.back() == '\n')) {
+        state.statusLine.pop_back();
+      }
+      state.etag.clear();
+      state.lastModified.clear();
+      state.contentRange.clear();
+      state.contentLength = -1;
+    }
+    std::string value;
+    if (headerValue(line, "ETag", value)) {
+      state.etag = value;
+    } else if (headerValue(line, "Last-Modified", value)) {
+      state.lastModified = value;
+    } else if (headerValue(line, "Content-Range", value)) {
+      state.contentRange = value;
+    } else if (headerValue(line, "Content-Length", value)) {
+      state.contentLength = std::strtoll(value.c_str(), nullptr, 10);
+    }
+    return line.size();
+  }
+
+  static int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return stopRequested() ? 1 : 0;  // a stop ends the transfer
+  }
+};
+
+void UrlReader::Transferring::start() {
+  CURL* easy = client.easy();
+  // A reset keeps the connections the handle holds.
+  curl_easy_reset(easy);
+  curl_slist_free_all(headers);
+  headers = nullptr;
+  done = false;
+  paused = false;
+  status = 0;
+  statusLine.clear();
+  errorText[0] = '\0';
+  const std::int64_t from = first + delivered;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                   url.size() > 5 && (url[4] | 0x20) == 's' ? "https" : "http,https");
+  curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+  if (const char* bundle = caBundle()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+  }
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutSeconds));
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transferring::onBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transferring::onHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transferring::onProgress);
+  toDrop = 0;
+  if (info.ranges) {
+    const std::string range =
+        std::to_string(from) + "-" + (length < 0 ? "" : std::to_string(first + length - 1));
+    curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+    // One version per run: the validator the pre-scan saw goes with every
+    // range. A weak ETag cannot pin bytes; a date only asks for the range.
+    if (!info.etag.empty() && !info.etag.starts_with("W/")) {
+      headers = curl_slist_append(headers, ("If-Match: " + info.etag).c_str());
+    } else if (!info.lastModified.empty()) {
+      headers = curl_slist_append(headers, ("If-Range: " + info.lastModified).c_str());
+    }
+  } else {
+    toDrop = from;  // a server without ranges sends it all, from its start
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  curl_multi_add_handle(client.multi(), easy);
+  active = true;
+}
+
+bool UrlReader::Transferring::answerIsUsable() {
+  curl_easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &status);
+  if (status == 412 || (status == 200 && info.ranges && !probing && !info.lastModified.empty() &&
+                        (info.etag.empty() || info.etag.starts_with("W/")))) {
+    changed = true;  // If-Match failed, or If-Range sent the whole new file
+    reason = "it changed on the server";
+    return false;
+  }
+  if (probing && status == 416) {
+    toDrop = INT64_MAX;  // an empty file: nothing to take
+    return true;
+  }
+  if (status >= 400 || (status != 200 && status != 206)) {
+    reason = statusLine.empty() ? "HTTP " + std::to_string(status) : statusLine;
+    return false;
+  }
+  if (!info.ranges || status == 200) {
+    // A whole answer, checked against the version the pre-scan saw.
+    if (!probing &&
+        ((!info.etag.empty() && etag != info.etag) ||
+         (info.etag.empty() && !info.lastModified.empty() && lastModified != info.lastModified))) {
+      changed = true;
+      reason = "it changed on the server";
+      return false;
+    }
+    if (info.ranges && !probing) {
+      toDrop = first + delivered;  // ranges asked for, the whole file sent
+    }
+  }
+  return true;
+}
+
+std::size_t UrlReader::Transferring::take(const char* bytes, std::size_t count) {
+  if (status == 0 && !answerIsUsable()) {
+    return 0;  // ends the transfer
+  }
+  const std::size_t dropped = static_cast<std::size_t>(std::min<std::int64_t>(toDrop, count));
+  toDrop -= static_cast<std::int64_t>(dropped);
+  bytes += dropped;
+  std::size_t left = count - dropped;
+  if (left == 0) {
+    return count;
+  }
+  if (filled == into.size() || carryEnd != 0) {
+    paused = true;
+    return CURL_WRITEFUNC_PAUSE;  // delivered again once the next read asks
+  }
+  const std::size_t now = std::min(left, into.size() - filled);
+  std::copy_n(bytes, now, into.data() + filled);
+  filled += now;
+  left -= now;
+  std::copy_n(bytes + now, left, carry.data());
+  carryAt = 0;
+  carryEnd = left;
+  return count;
+}
+
+bool UrlReader::Transferring::retry() {
+  // The library's words, or the server's status, for what went wrong.
+  if (reason.empty()) {
+    reason = errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result);
+  }
+  const bool broken = result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
+                      result == CURLE_OPERATION_TIMEDOUT || result == CURLE_GOT_NOTHING ||
+                      result == CURLE_SEND_ERROR || result == CURLE_COULDNT_CONNECT;
+  if (changed || probing || !broken || ++attempt >= transferAttempts || stopRequested()) {
+    return false;
+  }
+  // A growing pause, which a stop signal ends.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1 << (attempt - 1));
+  while (std::chrono::steady_clock::now() < until) {
+    if (stopRequested()) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  stop();
+  reason.clear();
+  start();
+  return true;
+}
+
+UrlReader::UrlReader() : state_(std::make_unique<Transferring>()) {}
+
+UrlReader::~UrlReader() = default;
+
+void UrlReader::open(const std::string& url, const UrlInfo& info, std::int64_t first,
+                     std::int64_t length) {
+  Transferring& state = *state_;
+  state.stop();
+  state.url = url;
+  state.info = info;
+  state.first = first;
+  state.length = length;
+  state.delivered = 0;
+  state.attempt = 0;
+  state.carryAt = state.carryEnd = 0;
+  state.reason.clear();
+  state.changed = false;
+  state.retryFirst = false;
+  if (length != 0) {
+    state.start();
+  }
+}
+
+Transfer UrlReader::read(std::span<unsigned char> buffer) {
+  Transferring& state = *state_;
+  if (state.remaining() >= 0) {
+    buffer = buffer.first(
+        static_cast<std::size_t>(std::min<std::int64_t>(state.remaining(), buffer.size())));
+  }
+  state.into = buffer;
+  state.filled = 0;
+  // What came beyond the last read first.
+  const std::size_t carried = std::min(buffer.size(), state.carryEnd - state.carryAt);
+  std::copy_n(state.carry.data() + state.carryAt, carried, buffer.data());
+  state.filled = carried;
+  state.carryAt += carried;
+  if (state.carryAt == state.carryEnd) {
+    state.carryAt = state.carryEnd = 0;
+  }
+  if (state.retryFirst && state.filled == 0) {
+    state.retryFirst = false;
+    if (!state.retry()) {
+      return {0, stopRequested() ? EINTR : EIO};
+    }
+  }
+  while (state.active && state.filled < buffer.size()) {
+    if (state.paused && state.carryEnd == 0) {
+      state.paused = false;
+      curl_easy_pause(state.client.easy(), CURLPAUSE_CONT);
+      continue;
+    }
+    int running = 0;
+    curl_multi_perform(state.client.multi(), &running);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(state.client.multi(), &queued)) {
+      if (message->msg == CURLMSG_DONE) {
+        state.done = true;
+        state.result = message->data.result;
+      }
+    }
+    if (state.done) {
+      state.stop();
+      if (state.result == CURLE_OK && state.reason.empty() &&
+          (state.status != 0 || state.answerIsUsable())) {
+        break;  // all of it came
+      }
+      if (state.filled > 0) {
+        // The bytes that came are good; the request is taken up again at
+        // the next read.
+        state.retryFirst = true;
+        break;
+      }
+      if (!state.retry()) {
+        return {0, stopRequested() ? EINTR : EIO};
+      }
+      continue;
+    }
+    if (state.filled < buffer.size()) {
+      if (stopRequested()) {
+        state.stop();
+        if (state.filled == 0) {
+          return {0, EINTR};
+        }
+        state.retryFirst = true;
+        break;
+      }
+      curl_multi_poll(state.client.multi(), nullptr, 0, 50, nullptr);
+    }
+  }
+  state.delivered += static_cast<std::int64_t>(state.filled);
+  return {state.filled, 0};
+}
+
+const std::string& UrlReader::reason() const { return state_->reason; }
+
+bool UrlReader::changed() const { return state_->changed; }
+
+void UrlReader::close() { state_->stop(); }
+
+bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
+              std::size_t& headBytes, std::string& reason) {
+  UrlReader reader;
+  UrlReader::Transferring& state = *reader.state_;
+  state.probing = true;
+  reader.open(url, UrlInfo{-1, true, {}, {}}, 0, static_cast<std::int64_t>(head.size()));
+  headBytes = 0;
+  for (;;) {
+    const Transfer read = reader.read(head.subspan(headBytes));
+    headBytes += read.bytes;
+    if (read.error != 0 || read.bytes == 0 || headBytes == head.size()) {
+      break;
+    }
+  }
+  if (!state.reason.empty() ||
+      (state.status != 200 && state.status != 206 && state.status != 416)) {
+    reason = !state.reason.empty() ? state.reason : "HTTP " + std::to_string(state.status);
+    return false;
+  }
+  info.ranges = state.status != 200;
+  info.etag = state.etag;
+  info.lastModified = state.lastModified;
+  // Content-Range: bytes 0-8191/123456, or bytes */0 for an empty file.
+  const std::size_t slash = state.contentRange.rfind('/');
+  if (info.ranges && slash != std::string::npos && state.contentRange[slash + 1] != '*') {
+    info.length = std::strtoll(state.contentRange.c_str() + slash + 1, nullptr, 10);
+  } else if (!info.ranges) {
+    info.length = state.contentLength;
+  }
+  return true;
+}
+
+}  // namespace tsa

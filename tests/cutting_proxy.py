@@ -1,0 +1,61 @@
+"""A proxy to a web server that cuts its first connection short.
+
+    cutting_proxy.py PORT UPSTREAM_PORT CUT_FILE
+
+Relays every connection to 127.0.0.1:UPSTREAM_PORT. The first connection
+made once CUT_FILE holds a number is closed after that many answer bytes,
+as a network that breaks in the middle of a transfer would; every other
+connection passes everything.
+"""
+import socket
+import sys
+import threading
+
+port, upstream, cut_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+cut_done = False
+
+
+def relay(source, target, limit):
+    sent = 0
+    try:
+        while limit is None or sent < limit:
+            data = source.recv(65536 if limit is None else min(65536, limit - sent))
+            if not data:
+                break
+            target.sendall(data)
+            sent += len(data)
+    except OSError:
+        pass
+    for end in (source, target):
+        try:
+            end.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        end.close()
+
+
+def serve(client, limit):
+    try:
+        server = socket.create_connection(("127.0.0.1", upstream))
+    except OSError:
+        client.close()
+        return
+    threading.Thread(target=relay, args=(client, server, None), daemon=True).start()
+    relay(server, client, limit)
+
+
+listener = socket.socket()
+listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+listener.bind(("127.0.0.1", port))
+listener.listen(16)
+while True:
+    client, _ = listener.accept()
+    limit = None
+    if not cut_done:
+        try:
+            with open(cut_file) as f:
+                limit = int(f.read())
+            cut_done = True
+        except (OSError, ValueError):
+            limit = None
+    threading.Thread(target=serve, args=(client, limit), daemon=True).start()

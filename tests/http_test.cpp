@@ -1,0 +1,309 @@
+// Sources on web servers: real servers (nginx, Python's http.server and a
+// proxy that breaks a connection) started by tests/web_servers.sh in the
+// test's own folder, or, where TSA_TEST_SERVERS names a folder in which
+// they already run (the Windows build under Wine), those.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace tsa {
+namespace {
+
+using testing::closingLine;
+using testing::progressLine;
+using testing::readFile;
+using testing::ToolRun;
+using testing::writeText;
+
+const std::string banner = "Corvane Test Set Assembler (10-24-2014)\n\n";
+constexpr std::size_t cifFrame = 352 * 288 * 3 / 2;
+
+// Frame `frame` of CIF clip `clip`: every byte tells both apart.
+std::string cifFrameOf(int clip, int frame) {
+  return std::string(cifFrame, static_cast<char>(clip * 32 + frame));
+}
+
+std::string cifClip(int clip, int frames) {
+  std::string bytes;
+  for (int frame = 0; frame < frames; ++frame) {
+    bytes += cifFrameOf(clip, frame);
+  }
+  return bytes;
+}
+
+class HttpSources : public testing::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    if (const char* given = std::getenv("TSA_TEST_SERVERS"); given != nullptr && *given != '\0') {
+      servers_ = given;
+    } else {
+#ifdef _WIN32
+      GTEST_SKIP() << "no web servers: the Windows build is given them in TSA_TEST_SERVERS";
+#else
+      if (std::system("command -v nginx >/dev/null && command -v python3 >/dev/null") != 0) {
+        GTEST_SKIP() << "nginx and python3 are needed to serve the test media";
+      }
+      servers_ = dir_ + "/servers";
+      started_ = true;
+      ASSERT_EQ(std::system(("bash " TSA_SOURCE_DIR "/tests/web_servers.sh start " + servers_ +
+                             " >/dev/null 2>&1")
+                                .c_str()),
+                0);
+#endif
+    }
+    std::istringstream env(readFile(servers_ + "/servers.env"));
+    for (std::string line; std::getline(env, line);) {
+      const std::size_t equals = line.find('=');
+      urls_[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    // Files of this test's own, so that runs side by side do not meet.
+    prefix_ = std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+
+  void TearDown() override {
+#ifndef _WIN32
+    if (started_) {
+      (void)std::system(
+          ("bash " TSA_SOURCE_DIR "/tests/web_servers.sh stop " + servers_ + " >/dev/null 2>&1")
+              .c_str());
+    }
+#endif
+    ScratchDirTest::TearDown();
+  }
+
+  // Serves `bytes` as `name` (the test's own prefix added); returns the
+  // name as served.
+  std::string serve(const std::string& name, const std::string& bytes) {
+    const std::string served = prefix_ + "_" + name;
+    writeText(servers_ + "/www/" + served, bytes);
+    return served;
+  }
+
+  std::string url(const std::string& server, const std::string& path) const {
+    return urls_.at(server) + "/" + path;
+  }
+
+  // The connection of every request for `path` in nginx's log.
+  std::vector<std::string> connectionsOf(const std::string& path) const {
+    std::vector<std::string> connections;
+    std::istringstream log(readFile(servers_ + "/access.log"));
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(path) != std::string::npos) {
+        connections.push_back(line.substr(0, line.find(' ')));
+      }
+    }
+    return connections;
+  }
+
+  ToolRun run(const std::vector<std::string>& args,
+              const std::vector<std::string>& environment = {}) {
+    return testing::runTool(dir_, args, "", environment);
+  }
+
+  std::string servers_;
+  bool started_ = false;
+  std::map<std::string, std::string> urls_;
+  std::string prefix_;
+};
+
+// `text` as a regex that matches it alone.
+std::string escaped(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+const std::string byNames = "Frames: 352x288 yuv420p, as the source names state\n";
+
+void expectRun(const ToolRun& run, int status, const std::string& out) {
+  EXPECT_EQ(run.status, status) << run.out;
+  EXPECT_EQ(run.out.substr(0, out.size()), out);
+}
+
+TEST_F(HttpSources, RangesOfTwoUrlsInListOrderOnOneConnection) {
+  const std::string raw = serve("clip_cif.yuv", cifClip(1, 6));
+  std::string y4m = "YUV4MPEG2 W352 H288 F30:1 Ip A1:1 C420jpeg\n";
+  for (int frame = 0; frame < 4; ++frame) {
+    y4m += "FRAME\n" + cifFrameOf(2, frame);
+  }
+  const std::string y4mName = serve("clip.y4m", y4m);
+  const std::string a = url("HTTP", raw);
+  const std::string b = url("HTTP", y4mName);
+  writeText(path("list.txt"), a + " 4 2\n\"" + b + "\" 1 2\n" + a + " 0 1\n");
+  const ToolRun copied = run({"list.txt", "out.yuv"});
+  expectRun(copied, 0,
+            banner + progressLine("  0", a, "  20") + progressLine(" 50", a, "  40") +
+                closingLine(a) + progressLine("  0", b, "  60") + progressLine(" 50", b, "  80") +
+                closingLine(b) + progressLine("  0", a, " 100") + closingLine(a));
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 4) + cifFrameOf(1, 5) + cifFrameOf(2, 1) +
+                                               cifFrameOf(2, 2) + cifFrameOf(1, 0));
+  // One request for each URL in the pre-scan, one range a splice; one
+  // connection for all of them.
+  EXPECT_EQ(connectionsOf(raw).size(), 3U);
+  EXPECT_EQ(connectionsOf(y4mName).size(), 2U);
+  std::vector<std::string> all = connectionsOf(raw);
+  const std::vector<std::string> other = connectionsOf(y4mName);
+  all.insert(all.end(), other.begin(), other.end());
+  EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), 1U);
+}
+
+TEST_F(HttpSources, AHundredOneFrameSplicesOnOneConnection) {
+  const std::string clip = serve("many_cif.yuv", cifClip(3, 7));
+  std::string list;
+  std::string expected;
+  for (int i = 0; i < 100; ++i) {
+    list += url("HTTP", clip) + " " + std::to_string(i * 3 % 7) + " 1\n";
+    expected += cifFrameOf(3, i * 3 % 7);
+  }
+  writeText(path("list.txt"), list);
+  EXPECT_EQ(run({"--quiet", "list.txt", "out.yuv"}).status, 0);
+  EXPECT_TRUE(readFile(path("out.yuv")) == expected);
+  const std::vector<std::string> connections = connectionsOf(clip);
+  EXPECT_EQ(connections.size(), 101U);
+  EXPECT_EQ(std::set<std::string>(connections.begin(), connections.end()).size(), 1U);
+}
+
+TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
+  const std::string clip = serve("here_cif.yuv", cifClip(1, 3));
+  struct Case {
+    std::string source;
+    std::vector<std::string> environment;
+    std::string reason;  // a regex
+  };
+  const std::string tls = url("HTTPS", clip);
+  const Case cases[] = {
+      {url("HTTP", prefix_ + "_missing.yuv"), {}, "404 Not Found"},
+      {"http://127.0.0.1:9/a.yuv", {}, "Failed to connect to 127.0.0.1 port 9 .*"},
+      {"http://no-such-host.invalid/a.yuv", {}, "Could not resolve host: no-such-host.invalid"},
+      // The test's authority is not one the system trusts.
+      {tls, {}, "SSL certificate problem: .*"},
+  };
+  for (const Case& c : cases) {
+    writeText(path("list.txt"), c.source + " 0 1\n");
+    const ToolRun refused = run({"--yes", "list.txt", "out.yuv"}, c.environment);
+    EXPECT_EQ(refused.status, 9) << c.source << refused.out;
+    EXPECT_TRUE(std::regex_match(
+        refused.out, std::regex(escaped(banner + "Input file \"" + c.source + "\" not found (") +
+                                c.reason + escaped("). Aborting.\n"))))
+        << refused.out;
+  }
+  // The same server with the test's authority named is trusted.
+  writeText(path("list.txt"), tls + " 1 1\n");
+  const ToolRun trusted =
+      run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"CURL_CA_BUNDLE=" + servers_ + "/ca.crt"});
+  EXPECT_EQ(trusted.status, 0) << trusted.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 1));
+}
+
+TEST_F(HttpSources, SecretsInTheUrlAreUsedButNeverShown) {
+  const std::string clip = serve("secret_cif.yuv", cifClip(4, 3));
+  const std::string base = urls_.at("HTTP");
+  const std::string withSecrets = "http://tester:s3cret@" + base.substr(7) + "/private/" + clip +
+                                  "?X-Amz-Signature=abc123&expires=9";
+  const std::string shown = base + "/private/" + clip + "?\xE2\x80\xA6";
+  const std::string moved = url("HTTP", "moved/" + clip);
+  writeText(path("list.txt"), withSecrets + " 2 1\n" + moved + " 0 1\n");
+  const ToolRun copied = run({"list.txt", "out.yuv"});
+  expectRun(copied, 0,
+            banner + byNames + progressLine("  0", shown, "  50") + closingLine(shown) +
+                progressLine("  0", moved, " 100") + closingLine(moved));
+  EXPECT_EQ(copied.out.find("s3cret"), std::string::npos);
+  EXPECT_EQ(copied.out.find("abc123"), std::string::npos);
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(4, 2) + cifFrameOf(4, 0));
+  // Without the password the server says no, and the message keeps it out.
+  writeText(path("list.txt"),
+            "http://tester:wrong@" + base.substr(7) + "/private/" + clip + "?sig=1 0 1\n");
+  expectRun(run({"--yes", "list.txt", "out.yuv"}), 9,
+            banner + "Input file \"" + base + "/private/" + clip +
+                "?\xE2\x80\xA6\" not found (401 Unauthorized). Aborting.\n");
+}
+
+TEST_F(HttpSources, ACheckKnowsAUrlsLengthAndAServerWithoutRanges) {
+  const std::string clip = serve("short_cif.yuv", cifClip(5, 4));
+  const std::string ranged = url("HTTP", clip);
+  const std::string plain = url("PLAIN", clip);
+  writeText(path("list.txt"), ranged + " 1 2\n" + plain + " 2 2\n" + ranged + " 3 2\n");
+  expectRun(
+      run({"--check", "list.txt", "out.yuv"}), 6,
+      banner + byNames + "Error: line 3: \"" + ranged + "\" holds 4 frames, not frames 3 to 4\n");
+  // A server without ranges is read from its start, frames before the
+  // first dropped: the bytes are right.
+  writeText(path("list.txt"), plain + " 2 2\n" + plain + " 0 1\n");
+  const ToolRun copied = run({"--quiet", "list.txt", "out.yuv"});
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(5, 2) + cifFrameOf(5, 3) + cifFrameOf(5, 0));
+  expectRun(run({"--check", "list.txt", "out.yuv"}), 0,
+            banner + byNames +
+                "Checked 2 splices: 3 frames of 352x288 yuv420p, a raw output of 456192 bytes; "
+                "read from its start: \"" +
+                plain + "\" (the server serves no byte ranges)\n");
+}
+
+TEST_F(HttpSources, ABrokenConnectionIsTakenUpWhereItBroke) {
+  const std::string clip = serve("cut_cif.yuv", cifClip(6, 8));
+  // The proxy's first connection carries the pre-scan's answer and then
+  // breaks in the middle of the copy's range.
+  writeText(servers_ + "/cut", std::to_string(cifFrame * 3 + 12345));
+  writeText(path("list.txt"), url("PROXY", clip) + " 1 6\n");
+  const ToolRun copied = run({"--quiet", "list.txt", "out.yuv"});
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifClip(6, 8).substr(cifFrame, 6 * cifFrame));
+  // The range was asked for again, on a new connection, from where it broke.
+  const std::vector<std::string> connections = connectionsOf(clip);
+  EXPECT_EQ(connections.size(), 3U);
+  EXPECT_EQ(std::set<std::string>(connections.begin(), connections.end()).size(), 2U);
+  std::filesystem::remove(servers_ + "/cut");
+}
+
+#ifndef _WIN32
+TEST_F(HttpSources, ASourceReplacedOnTheServerEndsTheRunWithNoFrameOfTheNewOne) {
+  const std::string clip = serve("live_cif.yuv", cifClip(7, 6));
+  const std::string source = url("HTTP", clip);
+  writeText(path("list.txt"), source + " 0 2\n" + source + " 2 2\n");
+  // The output is a pipe the test drains, so the run cannot reach the
+  // second splice before the file is replaced.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  testing::ToolProcess tool(dir_, {"list.txt", "/dev/fd/9"}, "y\n", pipeFds[1], 9);
+  ::close(pipeFds[1]);
+  std::string received;
+  char chunk[65536];
+  bool replaced = false;
+  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+    received.append(chunk, static_cast<std::size_t>(got));
+    if (!replaced && received.size() >= cifFrame) {
+      // Another version, one with another date (and so another ETag).
+      const std::string file = servers_ + "/www/" + clip;
+      writeText(file + ".new", cifClip(8, 6));
+      std::filesystem::last_write_time(
+          file + ".new", std::filesystem::last_write_time(file) + std::chrono::seconds(10));
+      std::filesystem::rename(file + ".new", file);
+      replaced = true;
+    }
+  }
+  ::close(pipeFds[0]);
+  const ToolRun stopped = tool.finish();
+  EXPECT_EQ(stopped.status, 5) << stopped.out;
+  EXPECT_TRUE(stopped.out.ends_with("Error: input file \"" + source +
+                                    "\" changed on the server since the run began\n"))
+      << stopped.out;
+  EXPECT_TRUE(received == cifFrameOf(7, 0) + cifFrameOf(7, 1));
+}
+#endif
+
+}  // namespace
+}  // namespace tsa
