@@ -16,7 +16,15 @@ mkdir -p "$WINEPREFIX"
 # whatever streams they inherited. Started once here, with their streams on
 # a file, they leave the pipes of the build and of ctest alone.
 /usr/lib/wine/wineserver64 -p >"$build/wine.log" 2>&1 </dev/null || true  # one may be running
-trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true' EXIT
+# The web servers the HTTP tests read from run on this side of Wine; the
+# tests are told where (a Windows path to the folder they serve).
+servers="$build/web-servers"
+rm -rf "$servers"
+if command -v nginx >/dev/null && command -v python3 >/dev/null; then
+  "$here/tests/web_servers.sh" start "$servers" >/dev/null
+  export TSA_TEST_SERVERS="Z:${servers//\//\\}"
+fi
+trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true; "$here/tests/web_servers.sh" stop "$servers" 2>/dev/null || true' EXIT
 /usr/lib/wine/wine64 cmd /c exit >>"$build/wine.log" 2>&1 </dev/null
 
 cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake"

@@ -85,8 +85,17 @@ ToolProcess::ToolProcess(const std::string& workDir, const std::vector<std::stri
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
   const std::wstring folder = wideFromUtf8(workDir);
-  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       folder.c_str(), &startup, &process) == 0) {
+  // Wine's CreateProcess fails now and then under load (an internal error);
+  // a second try starts the tool.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && started == FALSE; ++attempt) {
+    if (attempt > 0) {
+      ::Sleep(200);
+    }
+    started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               folder.c_str(), &startup, &process);
+  }
+  if (started == FALSE) {
     ADD_FAILURE() << "cannot start the tool: error " << ::GetLastError();
   } else {
     ::CloseHandle(process.hThread);

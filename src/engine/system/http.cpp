@@ -1,6 +1,10 @@
 #include "engine/system/http.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/system/http_answer.h"
 
 namespace tsa {
 namespace {
@@ -39,4 +43,76 @@ std::string shownName(std::string_view name) {
   return shown + std::string(rest);
 }
 
+namespace http {
+
+Request requestFor(const UrlInfo& info, std::int64_t first, std::int64_t length,
+                   std::int64_t from) {
+  Request request;
+  if (!info.ranges) {
+    request.toDrop = from;  // a server without ranges sends it all, from its start
+    return request;
+  }
+  request.range =
+      std::to_string(from) + "-" + (length < 0 ? "" : std::to_string(first + length - 1));
+  // One version per run: the validator the pre-scan saw goes with every
+  // range. A weak ETag cannot pin bytes; a date only asks for the range.
+  if (!info.etag.empty() && !info.etag.starts_with("W/")) {
+    request.validator = "If-Match: " + info.etag;
+  } else if (!info.lastModified.empty()) {
+    request.validator = "If-Range: " + info.lastModified;
+  }
+  return request;
+}
+
+Verdict judge(const Answer& answer, const UrlInfo& pinned, bool probe, std::int64_t from,
+              std::int64_t& toDrop, std::string& reason) {
+  const bool datedOnly =
+      !pinned.lastModified.empty() && (pinned.etag.empty() || pinned.etag.starts_with("W/"));
+  if (!probe && (answer.status == 412 || (answer.status == 200 && pinned.ranges && datedOnly))) {
+    reason = "it changed on the server";  // If-Match failed, or If-Range sent all of a new one
+    return Verdict::Changed;
+  }
+  if (probe && answer.status == 416) {
+    toDrop = INT64_MAX;  // an empty file: nothing to take
+    return Verdict::Usable;
+  }
+  if (answer.status != 200 && answer.status != 206) {
+    reason =
+        answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+    return Verdict::Failed;
+  }
+  if (answer.status == 200 && !probe) {
+    // A whole answer, checked against the version the pre-scan saw.
+    if ((!pinned.etag.empty() && answer.etag != pinned.etag) ||
+        (pinned.etag.empty() && !pinned.lastModified.empty() &&
+         answer.lastModified != pinned.lastModified)) {
+      reason = "it changed on the server";
+      return Verdict::Changed;
+    }
+    toDrop = from;  // ranges asked for, or not, and the whole file sent
+  }
+  return Verdict::Usable;
+}
+
+bool probed(const Answer& answer, UrlInfo& info, std::string& reason) {
+  if (answer.status != 200 && answer.status != 206 && answer.status != 416) {
+    reason =
+        answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+    return false;
+  }
+  info.ranges = answer.status != 200;
+  info.etag = answer.etag;
+  info.lastModified = answer.lastModified;
+  // Content-Range: bytes 0-8191/123456, or bytes */0 for an empty file.
+  const std::size_t slash = answer.contentRange.rfind('/');
+  if (info.ranges && slash != std::string::npos && slash + 1 < answer.contentRange.size() &&
+      answer.contentRange[slash + 1] != '*') {
+    info.length = std::strtoll(answer.contentRange.c_str() + slash + 1, nullptr, 10);
+  } else if (!info.ranges) {
+    info.length = answer.contentLength;
+  }
+  return true;
+}
+
+}  // namespace http
 }  // namespace tsa

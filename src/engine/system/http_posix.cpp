@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/system/http.h"
+#include "engine/system/http_answer.h"
 #include "engine/system/stop.h"
 
 namespace tsa {
@@ -91,13 +92,8 @@ struct UrlReader::Transferring {
   CURLcode result = CURLE_OK;
   bool paused = false;
   std::int64_t toDrop = 0;  // bytes before `first` in a response from the start
-  // What the server answered to the request under way.
-  long status = 0;
-  std::string statusLine;
-  std::string etag;
-  std::string lastModified;
-  std::string contentRange;
-  std::int64_t contentLength = -1;
+  http::Answer answer;      // to the request under way
+  bool judged = false;      // and what it means, found
   // The read under way, and what came beyond it.
   std::span<unsigned char> into;
   std::size_t filled = 0;
@@ -137,27 +133,25 @@ struct UrlReader::Transferring {
   static std::size_t onHeader(char* bytes, std::size_t size, std::size_t count, void* self) {
     auto& state = *static_cast<Transferring*>(self);
     const std::string_view line(bytes, size * count);
+    http::Answer& answer = state.answer;
     if (line.starts_with("HTTP/")) {
       // A new answer: after a redirect, only the last one counts.
-      state.statusLine.assign(line.substr(std::min(line.find(' ') + 1, line.size())));
-      while (!state.statusLine.empty() &&
-             (state.statusLine.back() == '\r' || state.statusLine.back() == '\n')) {
-        state.statusLine.pop_back();
+      answer = {};
+      answer.statusLine.assign(line.substr(std::min(line.find(' ') + 1, line.size())));
+      while (!answer.statusLine.empty() &&
+             (answer.statusLine.back() == '\r' || answer.statusLine.back() == '\n')) {
+        answer.statusLine.pop_back();
       }
-      state.etag.clear();
-      state.lastModified.clear();
-      state.contentRange.clear();
-      state.contentLength = -1;
     }
     std::string value;
     if (headerValue(line, "ETag", value)) {
-      state.etag = value;
+      answer.etag = value;
     } else if (headerValue(line, "Last-Modified", value)) {
-      state.lastModified = value;
+      answer.lastModified = value;
     } else if (headerValue(line, "Content-Range", value)) {
-      state.contentRange = value;
+      answer.contentRange = value;
     } else if (headerValue(line, "Content-Length", value)) {
-      state.contentLength = std::strtoll(value.c_str(), nullptr, 10);
+      answer.contentLength = std::strtoll(value.c_str(), nullptr, 10);
     }
     return line.size();
   }
@@ -175,8 +169,8 @@ void UrlReader::Transferring::start() {
   headers = nullptr;
   done = false;
   paused = false;
-  status = 0;
-  statusLine.clear();
+  answer = {};
+  judged = false;
   errorText[0] = '\0';
   const std::int64_t from = first + delivered;
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -200,20 +194,13 @@ void UrlReader::Transferring::start() {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transferring::onProgress);
-  toDrop = 0;
-  if (info.ranges) {
-    const std::string range =
-        std::to_string(from) + "-" + (length < 0 ? "" : std::to_string(first + length - 1));
-    curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());
-    // One version per run: the validator the pre-scan saw goes with every
-    // range. A weak ETag cannot pin bytes; a date only asks for the range.
-    if (!info.etag.empty() && !info.etag.starts_with("W/")) {
-      headers = curl_slist_append(headers, ("If-Match: " + info.etag).c_str());
-    } else if (!info.lastModified.empty()) {
-      headers = curl_slist_append(headers, ("If-Range: " + info.lastModified).c_str());
-    }
-  } else {
-    toDrop = from;  // a server without ranges sends it all, from its start
+  const http::Request request = http::requestFor(info, first, length, from);
+  toDrop = request.toDrop;
+  if (!request.range.empty()) {
+    curl_easy_setopt(easy, CURLOPT_RANGE, request.range.c_str());
+  }
+  if (!request.validator.empty()) {
+    headers = curl_slist_append(headers, request.validator.c_str());
   }
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
   curl_multi_add_handle(client.multi(), easy);
@@ -221,39 +208,16 @@ void UrlReader::Transferring::start() {
 }
 
 bool UrlReader::Transferring::answerIsUsable() {
-  curl_easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &status);
-  if (status == 412 || (status == 200 && info.ranges && !probing && !info.lastModified.empty() &&
-                        (info.etag.empty() || info.etag.starts_with("W/")))) {
-    changed = true;  // If-Match failed, or If-Range sent the whole new file
-    reason = "it changed on the server";
-    return false;
-  }
-  if (probing && status == 416) {
-    toDrop = INT64_MAX;  // an empty file: nothing to take
-    return true;
-  }
-  if (status >= 400 || (status != 200 && status != 206)) {
-    reason = statusLine.empty() ? "HTTP " + std::to_string(status) : statusLine;
-    return false;
-  }
-  if (!info.ranges || status == 200) {
-    // A whole answer, checked against the version the pre-scan saw.
-    if (!probing &&
-        ((!info.etag.empty() && etag != info.etag) ||
-         (info.etag.empty() && !info.lastModified.empty() && lastModified != info.lastModified))) {
-      changed = true;
-      reason = "it changed on the server";
-      return false;
-    }
-    if (info.ranges && !probing) {
-      toDrop = first + delivered;  // ranges asked for, the whole file sent
-    }
-  }
-  return true;
+  curl_easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &answer.status);
+  judged = true;
+  const http::Verdict verdict =
+      http::judge(answer, info, probing, first + delivered, toDrop, reason);
+  changed = verdict == http::Verdict::Changed;
+  return verdict == http::Verdict::Usable;
 }
 
 std::size_t UrlReader::Transferring::take(const char* bytes, std::size_t count) {
-  if (status == 0 && !answerIsUsable()) {
+  if (!judged && !answerIsUsable()) {
     return 0;  // ends the transfer
   }
   const std::size_t dropped = static_cast<std::size_t>(std::min<std::int64_t>(toDrop, count));
@@ -365,7 +329,7 @@ Transfer UrlReader::read(std::span<unsigned char> buffer) {
     if (state.done) {
       state.stop();
       if (state.result == CURLE_OK && state.reason.empty() &&
-          (state.status != 0 || state.answerIsUsable())) {
+          (state.judged || state.answerIsUsable())) {
         break;  // all of it came
       }
       if (state.filled > 0) {
@@ -415,22 +379,11 @@ bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> he
       break;
     }
   }
-  if (!state.reason.empty() ||
-      (state.status != 200 && state.status != 206 && state.status != 416)) {
-    reason = !state.reason.empty() ? state.reason : "HTTP " + std::to_string(state.status);
+  if (!state.reason.empty()) {
+    reason = state.reason;
     return false;
   }
-  info.ranges = state.status != 200;
-  info.etag = state.etag;
-  info.lastModified = state.lastModified;
-  // Content-Range: bytes 0-8191/123456, or bytes */0 for an empty file.
-  const std::size_t slash = state.contentRange.rfind('/');
-  if (info.ranges && slash != std::string::npos && state.contentRange[slash + 1] != '*') {
-    info.length = std::strtoll(state.contentRange.c_str() + slash + 1, nullptr, 10);
-  } else if (!info.ranges) {
-    info.length = state.contentLength;
-  }
-  return true;
+  return http::probed(state.answer, info, reason);
 }
 
 }  // namespace tsa
