@@ -4,8 +4,9 @@
 
 Relays every connection to 127.0.0.1:UPSTREAM_PORT. The first connection
 made once CUT_FILE holds a number is closed after that many answer bytes,
-as a network that breaks in the middle of a transfer would; every other
-connection passes everything.
+as a network that breaks in the middle of a transfer would; where the
+number is followed by "stall", it is kept open with nothing more sent, as
+a server that stalls. Every other connection passes everything.
 """
 import socket
 import sys
@@ -15,7 +16,7 @@ port, upstream, cut_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
 cut_done = False
 
 
-def relay(source, target, limit):
+def relay(source, target, limit, stall=False):
     sent = 0
     try:
         while limit is None or sent < limit:
@@ -24,6 +25,8 @@ def relay(source, target, limit):
                 break
             target.sendall(data)
             sent += len(data)
+        while stall:
+            threading.Event().wait(3600)
     except OSError:
         pass
     for end in (source, target):
@@ -34,14 +37,14 @@ def relay(source, target, limit):
         end.close()
 
 
-def serve(client, limit):
+def serve(client, limit, stall):
     try:
         server = socket.create_connection(("127.0.0.1", upstream))
     except OSError:
         client.close()
         return
     threading.Thread(target=relay, args=(client, server, None), daemon=True).start()
-    relay(server, client, limit)
+    relay(server, client, limit, stall)
 
 
 listener = socket.socket()
@@ -50,12 +53,13 @@ listener.bind(("127.0.0.1", port))
 listener.listen(16)
 while True:
     client, _ = listener.accept()
-    limit = None
+    limit, stall = None, False
     if not cut_done:
         try:
             with open(cut_file) as f:
-                limit = int(f.read())
+                words = f.read().split()
+            limit, stall = int(words[0]), words[1:] == ["stall"]
             cut_done = True
-        except (OSError, ValueError):
+        except (OSError, ValueError, IndexError):
             limit = None
-    threading.Thread(target=serve, args=(client, limit), daemon=True).start()
+    threading.Thread(target=serve, args=(client, limit, stall), daemon=True).start()

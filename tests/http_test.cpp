@@ -18,6 +18,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -284,6 +285,23 @@ TEST_F(HttpSources, ABrokenConnectionIsTakenUpWhereItBroke) {
 }
 
 #ifndef _WIN32
+TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
+  const std::string clip = serve("stall_cif.yuv", cifClip(9, 8));
+  // The proxy's first connection carries the pre-scan's answer and two
+  // frames of the copy's range, then sends nothing more.
+  writeText(servers_ + "/cut", std::to_string(8192 + 600 + 2 * cifFrame + 1000) + " stall");
+  writeText(path("list.txt"), url("PROXY", clip) + " 0 6\n");
+  testing::ToolProcess tool(dir_, {"list.txt", "out.yuv"}, "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  tool.sendSignal(SIGINT);
+  const ToolRun stopped = tool.finish();
+  std::filesystem::remove(servers_ + "/cut");
+  EXPECT_EQ(stopped.signal, SIGINT) << stopped.out;
+  EXPECT_TRUE(stopped.out.ends_with("Interrupted: the output keeps 2 whole frames\n"))
+      << stopped.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(9, 0) + cifFrameOf(9, 1));
+}
+
 TEST_F(HttpSources, ASourceReplacedOnTheServerEndsTheRunWithNoFrameOfTheNewOne) {
   const std::string clip = serve("live_cif.yuv", cifClip(7, 6));
   const std::string source = url("HTTP", clip);

@@ -50,6 +50,7 @@ TEST(MediaNames, ANameStatesSizeDepthChromaAndRate) {
       {"crowd_run_1080p50.yuv", "1920x1080  50"},
       {"/data/clips_1080p/park_joy_720p.yuv", "1280x720  "},
       {"C:\\clips\\sintel_2160p.yuv", "3840x2160  "},
+      {"https://media.example/clips/park_joy_1080p50.y4m?X-Sig=a.b_cif", "1920x1080  50"},
       // Names that state nothing: no size, or a chroma with nothing else.
       {"a.yuv", "  "},
       {"interview_2019_12.yuv", "  "},

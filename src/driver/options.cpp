@@ -267,6 +267,8 @@ void printHelp(Console& console) {
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"
       "\n"
+      "A source may be an http:// or https:// URL: each splice is fetched as one\n"
+      "byte range.\n"
       "Edit list - is standard input; output - is standard output, and the run's\n"
       "messages then go to standard error; it is Y4M when the sources are.\n"
       "The frames' size, pixel format and rate come, part by part, from the\n"

@@ -186,6 +186,11 @@ std::optional<FrameRate> rateOfToken(std::string_view token) {
 
 // The tokens of a source name, in lower case.
 std::vector<std::string> tokensOf(std::string_view path) {
+  // A URL's name is its path's: the query and fragment say nothing of it.
+  if (path.starts_with("http://") || path.starts_with("https://") ||
+      path.starts_with("HTTP://") || path.starts_with("HTTPS://")) {
+    path = path.substr(0, path.find_first_of("?#"));
+  }
   std::string_view stem = path.substr(path.find_last_of("/\\") + 1);
   const std::size_t dot = stem.rfind('.');
   if (dot != std::string_view::npos && !std::ranges::all_of(stem.substr(dot + 1), isDigit)) {
