@@ -905,11 +905,11 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
                 "Aborting.\n"},
       {{"named.list", "out.yuv"},
        9,
-       banner + "Input file \"b_1280x720.yuv\" is named 1280x720 yuv420p, but \"a_cif.yuv\" " +
+       banner + R"(Input file "b_1280x720.yuv" is named 1280x720 yuv420p, but "a_cif.yuv" )" +
            "352x288 yuv420p. Aborting.\n"},
       {{"header-and-name.list", "out.yuv"},
        9,
-       banner + "Input file \"b_1280x720.yuv\" is named 1280x720 yuv420p, but \"cif.y4m\" " +
+       banner + R"(Input file "b_1280x720.yuv" is named 1280x720 yuv420p, but "cif.y4m" )" +
            "352x288 yuv420p. Aborting.\n"},
       {{"depths.list", "out.yuv"},
        9,

@@ -18,8 +18,9 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace tsa {
@@ -36,7 +37,7 @@ constexpr std::size_t cifFrame = 352 * 288 * 3 / 2;
 
 // Frame `frame` of CIF clip `clip`: every byte tells both apart.
 std::string cifFrameOf(int clip, int frame) {
-  return std::string(cifFrame, static_cast<char>(clip * 32 + frame));
+  return {std::string(cifFrame, static_cast<char>(clip * 32 + frame))};
 }
 
 std::string cifClip(int clip, int frames) {
@@ -92,17 +93,17 @@ class HttpSources : public testing::ScratchDirTest {
   // Serves `bytes` as `name` (the test's own prefix added); returns the
   // name as served.
   std::string serve(const std::string& name, const std::string& bytes) {
-    const std::string served = prefix_ + "_" + name;
+    std::string served = prefix_ + "_" + name;
     writeText(servers_ + "/www/" + served, bytes);
     return served;
   }
 
-  std::string url(const std::string& server, const std::string& path) const {
+  [[nodiscard]] std::string url(const std::string& server, const std::string& path) const {
     return urls_.at(server) + "/" + path;
   }
 
   // The connection of every request for `path` in nginx's log.
-  std::vector<std::string> connectionsOf(const std::string& path) const {
+  [[nodiscard]] std::vector<std::string> connectionsOf(const std::string& path) const {
     std::vector<std::string> connections;
     std::istringstream log(readFile(servers_ + "/access.log"));
     for (std::string line; std::getline(log, line);) {

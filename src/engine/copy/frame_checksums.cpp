@@ -161,7 +161,7 @@ bool FrameChecksums::failed() const {
   return error_ != 0;
 }
 
-int FrameChecksums::readBack(const Job& job, std::span<unsigned char> copy) const {
+int FrameChecksums::readBack(const Job& job, std::span<unsigned char> copy) {
   const OpenResult source = openForReading(job.path);
   if (!source.file.isOpen()) {
     return source.error != 0 ? source.error : EIO;

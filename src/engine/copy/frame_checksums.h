@@ -84,7 +84,7 @@ class FrameChecksums {
   void work();
 
   /// Reads the picture of a shared frame into `copy`; 0 or the error.
-  [[nodiscard]] int readBack(const Job& job, std::span<unsigned char> copy) const;
+  [[nodiscard]] static int readBack(const Job& job, std::span<unsigned char> copy);
 
   /// Writes the lines of the frames kept whose digests are in, in order
   /// (with the lock held); records a failure.

@@ -187,8 +187,8 @@ std::optional<FrameRate> rateOfToken(std::string_view token) {
 // The tokens of a source name, in lower case.
 std::vector<std::string> tokensOf(std::string_view path) {
   // A URL's name is its path's: the query and fragment say nothing of it.
-  if (path.starts_with("http://") || path.starts_with("https://") ||
-      path.starts_with("HTTP://") || path.starts_with("HTTPS://")) {
+  if (path.starts_with("http://") || path.starts_with("https://") || path.starts_with("HTTP://") ||
+      path.starts_with("HTTPS://")) {
     path = path.substr(0, path.find_first_of("?#"));
   }
   std::string_view stem = path.substr(path.find_last_of("/\\") + 1);
@@ -258,7 +258,8 @@ FormatStatement whatNameStates(std::string_view path) {
       states.pixels = pixels;
     } else if (const auto deep = depthOfToken(token, next); deep && !depth) {
       depth = deep;
-    } else if (const ChromaToken* sampled = chromaOfToken(token); sampled && chroma == nullptr) {
+    } else if (const ChromaToken* sampled = chromaOfToken(token);
+               sampled != nullptr && chroma == nullptr) {
       chroma = sampled;
     } else {
       rate = rateOfToken(token);

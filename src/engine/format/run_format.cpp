@@ -146,9 +146,8 @@ RunFormat decideRunFormat(std::span<const StatingSource> sources, const FormatSt
   run.rate = rate.value;
   run.rateFrom = rate.origin;
   // A name that both options overrule is one warning.
-  std::ranges::sort(run.overruled);
-  const auto repeated = std::ranges::unique(run.overruled);
-  run.overruled.erase(repeated.begin(), repeated.end());
+  std::sort(run.overruled.begin(), run.overruled.end());
+  run.overruled.erase(std::unique(run.overruled.begin(), run.overruled.end()), run.overruled.end());
   return run;
 }
 

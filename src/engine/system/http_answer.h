@@ -39,6 +39,35 @@ enum class Verdict { Usable, Changed, Failed };
 [[nodiscard]] Verdict judge(const Answer& answer, const UrlInfo& pinned, bool probe,
                             std::int64_t from, std::int64_t& toDrop, std::string& reason);
 
+/// One read of a URL, as both clients keep it: what it asks for, how far
+/// it came, and how it failed.
+struct ReadOfUrl {
+  std::string url;
+  UrlInfo info;
+  std::int64_t first = 0;
+  std::int64_t length = -1;    // -1: to the end
+  std::int64_t delivered = 0;  // bytes read out so far
+  int attempt = 0;
+  std::string reason;
+  bool changed = false;
+  bool probing = false;  // a 200 to a range is a server without ranges, not a change
+
+  /// Starts over: `length` bytes of `url` from `first` on, pinned to `info`.
+  void begin(const std::string& of, const UrlInfo& pinned, std::int64_t from, std::int64_t bytes) {
+    url = of;
+    info = pinned;
+    first = from;
+    length = bytes;
+    delivered = 0;
+    attempt = 0;
+    reason.clear();
+    changed = false;
+  }
+
+  /// The bytes still to come, or -1 where the read runs to the end.
+  [[nodiscard]] std::int64_t remaining() const { return length < 0 ? -1 : length - delivered; }
+};
+
 /// What a probe's `answer` says of the URL; false where it is not one.
 [[nodiscard]] bool probed(const Answer& answer, UrlInfo& info, std::string& reason);
 

@@ -79,14 +79,8 @@ bool headerValue(std::string_view line, std::string_view name, std::string& valu
 
 }  // namespace
 
-struct UrlReader::Transferring {
+struct UrlReader::Transferring : http::ReadOfUrl {
   Client& client = Client::get();
-  std::string url;
-  UrlInfo info;
-  std::int64_t first = 0;
-  std::int64_t length = -1;    // -1: to the end
-  std::int64_t delivered = 0;  // bytes read out so far
-  int attempt = 0;
   bool active = false;  // a request is under way
   bool done = false;    // and has ended, with `result`
   CURLcode result = CURLE_OK;
@@ -100,9 +94,6 @@ struct UrlReader::Transferring {
   std::vector<unsigned char> carry = std::vector<unsigned char>(CURL_MAX_WRITE_SIZE);
   std::size_t carryAt = 0;
   std::size_t carryEnd = 0;
-  std::string reason;
-  bool changed = false;
-  bool probing = false;     // a 200 to a range is a server without ranges, not a change
   bool retryFirst = false;  // the request broke after the last read's bytes
   curl_slist* headers = nullptr;
   char errorText[CURL_ERROR_SIZE] = {};
@@ -117,9 +108,6 @@ struct UrlReader::Transferring {
     curl_slist_free_all(headers);
     headers = nullptr;
   }
-
-  // The bytes still to come.
-  [[nodiscard]] std::int64_t remaining() const { return length < 0 ? -1 : length - delivered; }
 
   void start();
   [[nodiscard]] bool answerIsUsable();
@@ -156,7 +144,8 @@ struct UrlReader::Transferring {
     return line.size();
   }
 
-  static int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  static int onProgress(void* /*self*/, curl_off_t /*toGet*/, curl_off_t /*got*/,
+                        curl_off_t /*toSend*/, curl_off_t /*sent*/) {
     return stopRequested() ? 1 : 0;  // a stop ends the transfer
   }
 };
@@ -220,7 +209,8 @@ std::size_t UrlReader::Transferring::take(const char* bytes, std::size_t count) 
   if (!judged && !answerIsUsable()) {
     return 0;  // ends the transfer
   }
-  const std::size_t dropped = static_cast<std::size_t>(std::min<std::int64_t>(toDrop, count));
+  const std::size_t dropped =
+      static_cast<std::size_t>(std::min<std::int64_t>(toDrop, static_cast<std::int64_t>(count)));
   toDrop -= static_cast<std::int64_t>(dropped);
   bytes += dropped;
   std::size_t left = count - dropped;
@@ -274,15 +264,8 @@ void UrlReader::open(const std::string& url, const UrlInfo& info, std::int64_t f
                      std::int64_t length) {
   Transferring& state = *state_;
   state.stop();
-  state.url = url;
-  state.info = info;
-  state.first = first;
-  state.length = length;
-  state.delivered = 0;
-  state.attempt = 0;
+  state.begin(url, info, first, length);
   state.carryAt = state.carryEnd = 0;
-  state.reason.clear();
-  state.changed = false;
   state.retryFirst = false;
   if (length != 0) {
     state.start();
@@ -292,8 +275,8 @@ void UrlReader::open(const std::string& url, const UrlInfo& info, std::int64_t f
 Transfer UrlReader::read(std::span<unsigned char> buffer) {
   Transferring& state = *state_;
   if (state.remaining() >= 0) {
-    buffer = buffer.first(
-        static_cast<std::size_t>(std::min<std::int64_t>(state.remaining(), buffer.size())));
+    buffer = buffer.first(static_cast<std::size_t>(
+        std::min<std::int64_t>(state.remaining(), static_cast<std::int64_t>(buffer.size()))));
   }
   state.into = buffer;
   state.filled = 0;

@@ -83,23 +83,12 @@ struct Handle {
 
 }  // namespace
 
-struct UrlReader::Transferring {
-  std::string url;
-  UrlInfo info;
-  std::int64_t first = 0;
-  std::int64_t length = -1;
-  std::int64_t delivered = 0;
-  int attempt = 0;
-  bool probing = false;
+struct UrlReader::Transferring : http::ReadOfUrl {
   std::int64_t toDrop = 0;
   http::Answer answer;
   std::int64_t received = 0;  // of the answer's body
-  std::string reason;
-  bool changed = false;
   Handle connection;
   Handle request;
-
-  [[nodiscard]] std::int64_t remaining() const { return length < 0 ? -1 : length - delivered; }
 
   // Sends the request for the bytes from first + delivered on; false with
   // `reason` (and `retryable` where the network broke).
@@ -210,23 +199,15 @@ UrlReader::~UrlReader() = default;
 
 void UrlReader::open(const std::string& url, const UrlInfo& info, std::int64_t first,
                      std::int64_t length) {
-  Transferring& state = *state_;
-  state.stop();
-  state.url = url;
-  state.info = info;
-  state.first = first;
-  state.length = length;
-  state.delivered = 0;
-  state.attempt = 0;
-  state.reason.clear();
-  state.changed = false;
+  state_->stop();
+  state_->begin(url, info, first, length);
 }
 
 Transfer UrlReader::read(std::span<unsigned char> buffer) {
   Transferring& state = *state_;
   if (state.remaining() >= 0) {
-    buffer = buffer.first(
-        static_cast<std::size_t>(std::min<std::int64_t>(state.remaining(), buffer.size())));
+    buffer = buffer.first(static_cast<std::size_t>(
+        std::min<std::int64_t>(state.remaining(), static_cast<std::int64_t>(buffer.size()))));
   }
   if (buffer.empty()) {
     return {0, 0};
