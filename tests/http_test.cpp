@@ -213,6 +213,13 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
                                 c.reason + escaped("). Aborting.\n"))))
         << refused.out;
   }
+  // Through the proxy http_proxy names, a host no resolver knows is had.
+  const std::string port = urls_.at("HTTP").substr(urls_.at("HTTP").rfind(':'));
+  writeText(path("list.txt"), "http://media.invalid" + port + "/" + clip + " 2 1\n");
+  const ToolRun proxied =
+      run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"http_proxy=" + urls_.at("PROXY")});
+  EXPECT_EQ(proxied.status, 0) << proxied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 2));
 #ifdef _WIN32
   std::cout << "Not tried: an authority named in CURL_CA_BUNDLE (WinHTTP takes the system's)\n";
   return;

@@ -249,7 +249,7 @@ FormatStatement whatNameStates(std::string_view path) {
   std::optional<std::size_t> sizeAt;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const std::string& token = tokens[i];
-    const std::string_view next = i + 1 < tokens.size() ? tokens[i + 1] : "";
+    const std::string_view next = i + 1 < tokens.size() ? std::string_view(tokens[i + 1]) : "";
     std::optional<FrameRate> rate;
     if (const auto size = sizeOfToken(token, rate); size && !states.size) {
       states.size = size;
@@ -272,7 +272,8 @@ FormatStatement whatNameStates(std::string_view path) {
   // is a depth or a chroma.
   if (sizeAt && *sizeAt + 1 < tokens.size() && !states.rate) {
     const std::string& after = tokens[*sizeAt + 1];
-    const std::string_view then = *sizeAt + 2 < tokens.size() ? tokens[*sizeAt + 2] : "";
+    const std::string_view then =
+        *sizeAt + 2 < tokens.size() ? std::string_view(tokens[*sizeAt + 2]) : "";
     if (chromaOfToken(after) == nullptr && !depthOfToken(after, then)) {
       states.rate = bareRateOf(after);
     }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <thread>
 
 #include "engine/system/http.h"
@@ -16,12 +17,45 @@
 namespace tsa {
 namespace {
 
+// The proxies the usual variables name (http_proxy, https_proxy, no_proxy),
+// as WinHTTP takes them: "http=host:port;https=host:port", and the hosts
+// that bypass them; empty where none is named.
+std::wstring proxyVariable(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  std::wstring proxy = value != nullptr ? value : L"";
+  if (const std::size_t scheme = proxy.find(L"://"); scheme != std::wstring::npos) {
+    proxy.erase(0, scheme + 3);
+  }
+  while (!proxy.empty() && proxy.back() == L'/') {
+    proxy.pop_back();
+  }
+  return proxy;
+}
+
+std::wstring namedProxies() {
+  std::wstring http = proxyVariable(L"http_proxy");
+  http = http.empty() ? proxyVariable(L"HTTP_PROXY") : http;
+  std::wstring https = proxyVariable(L"https_proxy");
+  https = https.empty() ? proxyVariable(L"HTTPS_PROXY") : https;
+  if (https.empty() || https == http) {
+    return http;  // one proxy for both
+  }
+  return http.empty() ? L"https=" + https : L"http=" + http + L";https=" + https;
+}
+
 // One WinHTTP session for the process: its pool keeps a connection to each
 // server for the next request.
 HINTERNET session() {
   static const HINTERNET handle = [] {
-    const HINTERNET opened = ::WinHttpOpen(L"testset-assembler", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    const std::wstring proxies = namedProxies();
+    std::wstring bypass = proxyVariable(L"no_proxy");
+    std::replace(bypass.begin(), bypass.end(), L',', L';');
+    const HINTERNET opened =
+        proxies.empty()
+            ? ::WinHttpOpen(L"testset-assembler", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+            : ::WinHttpOpen(L"testset-assembler", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxies.c_str(),
+                            bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0);
     if (opened != nullptr) {
       ::WinHttpSetTimeouts(opened, 0, connectTimeoutSeconds * 1000, stallTimeoutSeconds * 1000,
                            stallTimeoutSeconds * 1000);
