@@ -43,6 +43,29 @@ std::string shownName(std::string_view name) {
   return shown + std::string(rest);
 }
 
+bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
+              std::size_t& headBytes, std::string& reason) {
+  UrlReader reader;
+  reader.markProbe();
+  reader.open(url, UrlInfo{-1, true, {}, {}}, 0, static_cast<std::int64_t>(head.size()));
+  headBytes = 0;
+  for (;;) {
+    const Transfer read = reader.read(head.subspan(headBytes));
+    headBytes += read.bytes;
+    if (read.error != 0 || read.bytes == 0 || headBytes == head.size()) {
+      break;
+    }
+  }
+  const http::Answer& answer = reader.answer();
+  const bool answered = answer.status == 200 || answer.status == 206 || answer.status == 416;
+  if (answer.status == 0 || (answered && !reader.reason().empty())) {
+    // No server, no connection, no trust; or the answer broke off.
+    reason = reader.reason().empty() ? "no answer" : reader.reason();
+    return false;
+  }
+  return http::probed(answer, info, reason);
+}
+
 namespace http {
 
 Request requestFor(const UrlInfo& info, std::int64_t first, std::int64_t length,

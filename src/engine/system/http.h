@@ -16,6 +16,10 @@
 
 namespace tsa {
 
+namespace http {
+struct Answer;
+}  // namespace http
+
 /// True for a name that is an http:// or https:// URL (in any case).
 [[nodiscard]] bool isUrl(std::string_view name);
 
@@ -78,6 +82,11 @@ class UrlReader {
  private:
   friend bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
                        std::size_t& headBytes, std::string& reason);
+  /// Makes the next open a probe: any whole answer is taken, nothing retried.
+  void markProbe();
+  /// What the server answered to the last request.
+  [[nodiscard]] const http::Answer& answer() const;
+
   struct Transferring;  // the platform's state
   std::unique_ptr<Transferring> state_;
 };

@@ -299,25 +299,8 @@ bool UrlReader::changed() const { return state_->changed; }
 
 void UrlReader::close() { state_->stop(); }
 
-bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
-              std::size_t& headBytes, std::string& reason) {
-  UrlReader reader;
-  UrlReader::Transferring& state = *reader.state_;
-  reader.open(url, UrlInfo{-1, true, {}, {}}, 0, static_cast<std::int64_t>(head.size()));
-  state.probing = true;
-  headBytes = 0;
-  for (;;) {
-    const Transfer read = reader.read(head.subspan(headBytes));
-    headBytes += read.bytes;
-    if (read.error != 0 || read.bytes == 0 || headBytes == head.size()) {
-      break;
-    }
-  }
-  if (state.answer.status == 0) {
-    reason = state.reason.empty() ? "no answer" : state.reason;  // no server, no connection
-    return false;
-  }
-  return http::probed(state.answer, info, reason);
-}
+void UrlReader::markProbe() { state_->probing = true; }
+
+const http::Answer& UrlReader::answer() const { return state_->answer; }
 
 }  // namespace tsa
