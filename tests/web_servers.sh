@@ -6,7 +6,9 @@
 # nginx serves DIR/www over http and over https with a certificate of a
 # test authority made here with openssl (DIR/ca.crt), /moved/NAME redirects
 # to /NAME, and /private/NAME asks for user "tester", password "s3cret";
-# its access log (DIR/access.log) gives each request's connection. Python's
+# its access log (DIR/access.log) gives each request's connection, and its
+# workers run as the user who starts it, so that they read what that user
+# can (nginx started as root would read as nobody). Python's
 # http.server serves the same files without byte ranges, and a proxy to
 # nginx cuts its first connection after CUT bytes (DIR/cut sets it).
 set -eu
@@ -43,6 +45,7 @@ plain=$(free_port)
 proxy=$(free_port)
 cat >nginx.conf <<CONF
 daemon off;
+user $(id -un) $(id -gn);
 worker_processes 1;
 pid $dir/nginx.pid;
 error_log $dir/error.log;
