@@ -40,26 +40,35 @@ TEST(MediaNames, ANameStatesSizeDepthChromaAndRate) {
   };
   const Case cases[] = {
       // The test conditions' and the collections' own names.
-      {"BasketballDrive_1920x1080_50.yuv", "1920x1080  50"},
-      {"RaceHorses_416x240_30.yuv", "416x240  30"},
+      {"BasketballDrive_1920x1080_50.yuv", "1920x1080 yuv420p 50"},
+      {"RaceHorses_416x240_30.yuv", "416x240 yuv420p 30"},
       {"Tango2_3840x2160_60fps_10bit_420.yuv", "3840x2160 yuv420p10le 60"},
       {"NebutaFestival_2560x1600_60_10bit_crop.yuv", "2560x1600 yuv420p10le 60"},
       {"ArenaOfValor_1920x1080_60_8bit_420.yuv", "1920x1080 yuv420p 60"},
-      {"foreman_cif.yuv", "352x288  "},
-      {"akiyo_qcif.yuv", "176x144  "},
-      {"crowd_run_1080p50.yuv", "1920x1080  50"},
-      {"/data/clips_1080p/park_joy_720p.yuv", "1280x720  "},
-      {"C:\\clips\\sintel_2160p.yuv", "3840x2160  "},
-      {"https://media.example/clips/park_joy_1080p50.y4m?X-Sig=a.b_cif", "1920x1080  50"},
+      {"CrowdRun_1920x1080p50.yuv", "1920x1080 yuv420p 50"},
+      {"BlueSky_360p25.yuv", "640x360 yuv420p 25"},
+      {"Kimono_960x540p.yuv", "960x540 yuv420p "},
+      {"GregoryCactus_fr216_515_1080x1920_30p_420_10b_SDR.yuv", "1080x1920 yuv420p10le 30"},
+      {"intro_540p_2997.yuv", "960x540 yuv420p 30000/1001"},
+      {"foreman_cif.yuv", "352x288 yuv420p "},
+      {"akiyo_qcif.yuv", "176x144 yuv420p "},
+      {"crowd_run_1080p50.yuv", "1920x1080 yuv420p 50"},
+      {"/data/clips_1080p/park_joy_720p.yuv", "1280x720 yuv420p "},
+      {"C:\\clips\\sintel_2160p.yuv", "3840x2160 yuv420p "},
+      {"https://media.example/clips/park_joy_1080p50.y4m?X-Sig=a.b_cif", "1920x1080 yuv420p 50"},
       // Names that state nothing: no size, or a chroma with nothing else.
       {"a.yuv", "  "},
       {"interview_2019_12.yuv", "  "},
       {"route_444.yuv", "  "},
       {"0x10_clip.yuv", "  "},
+      // 480p and 576p have widths of more than one convention.
+      {"clip_480p.yuv", "  "},
+      {"clip_576p25.yuv", "  "},
+      {"clip_1920x1080px.yuv", "  "},
       // Case, blanks, dashes and dots, and W*H.
-      {"FOREMAN_CIF.YUV", "352x288  "},
+      {"FOREMAN_CIF.YUV", "352x288 yuv420p "},
       {"Clip 1280X720 10-bit.yuv", "1280x720 yuv420p10le "},
-      {"clip.640*480.at.25fps.yuv", "640x480  25"},
+      {"clip.640*480.at.25fps.yuv", "640x480 yuv420p 25"},
       // Depths and chromas alone and together, and pixel-format names.
       {"clip_10b.yuv", " yuv420p10le "},
       {"clip_12bit_444.yuv", " yuv444p12le "},
@@ -70,13 +79,13 @@ TEST(MediaNames, ANameStatesSizeDepthChromaAndRate) {
       {"clip_P010_1080p.yuv", "1920x1080 p010le "},
       {"clip_sif_gray.yuv", "352x240 gray "},
       // Rates: with a unit, NTSC's, after the size, and not a frame count.
-      {"clip_cif_2997.yuv", "352x288  30000/1001"},
+      {"clip_cif_2997.yuv", "352x288 yuv420p 30000/1001"},
       {"clip_23.976fps.yuv", "  24000/1001"},
-      {"clip_cif_59.94.yuv", "352x288  60000/1001"},
-      {"clip_60Hz_4cif.yuv", "704x576  60"},
-      {"clip_cif_12.5fps.yuv", "352x288  25/2"},
-      {"clip_cif_500.yuv", "352x288  "},
-      {"clip_uhd2160_120fps.yuv", "3840x2160  120"},
+      {"clip_cif_59.94.yuv", "352x288 yuv420p 60000/1001"},
+      {"clip_60Hz_4cif.yuv", "704x576 yuv420p 60"},
+      {"clip_cif_12.5fps.yuv", "352x288 yuv420p 25/2"},
+      {"clip_cif_500.yuv", "352x288 yuv420p "},
+      {"clip_uhd2160_120fps.yuv", "3840x2160 yuv420p 120"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(describe(whatNameStates(c.name)), c.states) << c.name;

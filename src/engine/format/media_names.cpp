@@ -39,10 +39,13 @@ constexpr std::array sizeNames = {
     SizeName{"sif", 352, 240},
 };
 
-// The progressive HD heights a name gives with a p (1080p, 1080p50): 16:9.
+// The progressive heights a name gives with a p (1080p, 1080p50): 16:9.
+// 480p and 576p are left out: their widths differ from one convention to
+// the next.
 constexpr std::array progressiveSizes = {
-    SizeName{"720", 1280, 720},   SizeName{"1080", 1920, 1080}, SizeName{"1440", 2560, 1440},
-    SizeName{"2160", 3840, 2160}, SizeName{"4320", 7680, 4320},
+    SizeName{"360", 640, 360},    SizeName{"540", 960, 540},    SizeName{"720", 1280, 720},
+    SizeName{"1080", 1920, 1080}, SizeName{"1440", 2560, 1440}, SizeName{"2160", 3840, 2160},
+    SizeName{"4320", 7680, 4320},
 };
 // clang-format on
 
@@ -134,23 +137,35 @@ bool endsWith(std::string_view token, std::string_view ending, std::string_view&
   return true;
 }
 
-// The size a token gives: WxH, 1080p (with the rate of 1080p50), a name.
+// True when `text` is a p alone or a p and a rate (the p50 of 1080p50),
+// with the rate into `rate`.
+bool isProgressiveMark(std::string_view text, std::optional<FrameRate>& rate) {
+  if (!text.starts_with('p')) {
+    return false;
+  }
+  const std::string_view after = text.substr(1);
+  return after.empty() || (rate = bareRateOf(after));
+}
+
+// The size a token gives: WxH (with the rate of 1920x1080p50), 1080p (with
+// the rate of 1080p50), a name.
 std::optional<FrameSize> sizeOfToken(std::string_view token, std::optional<FrameRate>& rate) {
   const std::size_t x = token.find_first_of("x*");
   if (x != std::string_view::npos) {
+    const std::string_view heightText = token.substr(x + 1);
+    const std::size_t p = heightText.find('p');
     const auto width = numberOf(token.substr(0, x));
-    const auto height = numberOf(token.substr(x + 1));
-    if (width && height && *width * *height <= maxNamedPixels) {
+    const auto height = numberOf(heightText.substr(0, p));
+    if (width && height && *width * *height <= maxNamedPixels &&
+        (p == std::string_view::npos || isProgressiveMark(heightText.substr(p), rate))) {
       return FrameSize{*width, *height};
     }
   }
   const std::size_t p = token.find('p');
   for (const SizeName& size : progressiveSizes) {
-    if (p != std::string_view::npos && token.substr(0, p) == size.name) {
-      const std::string_view after = token.substr(p + 1);
-      if (after.empty() || (rate = bareRateOf(after))) {
-        return FrameSize{size.width, size.height};
-      }
+    if (p != std::string_view::npos && token.substr(0, p) == size.name &&
+        isProgressiveMark(token.substr(p), rate)) {
+      return FrameSize{size.width, size.height};
     }
   }
   return sizeNamed(token);
@@ -268,17 +283,22 @@ FormatStatement whatNameStates(std::string_view path) {
       states.rate = rate;
     }
   }
-  // The number right after the size is its rate (_1920x1080_50), unless it
-  // is a depth or a chroma.
+  // The number right after the size is its rate (_1920x1080_50, or
+  // _1080x1920_30p), unless it is a depth or a chroma.
   if (sizeAt && *sizeAt + 1 < tokens.size() && !states.rate) {
-    const std::string& after = tokens[*sizeAt + 1];
+    std::string_view after = tokens[*sizeAt + 1];
     const std::string_view then =
         *sizeAt + 2 < tokens.size() ? std::string_view(tokens[*sizeAt + 2]) : "";
     if (chromaOfToken(after) == nullptr && !depthOfToken(after, then)) {
+      if (after.size() > 1 && after.ends_with('p')) {
+        after.remove_suffix(1);
+      }
       states.rate = bareRateOf(after);
     }
   }
-  if (!states.pixels && (depth || (chroma != nullptr && states.size))) {
+  // A size with no word of its samples is 8-bit 4:2:0, as test media are
+  // named: the deeper and the other ones say so.
+  if (!states.pixels && (depth || states.size)) {
     states.pixels = pixelsOf(depth, chroma);
   }
   return states;

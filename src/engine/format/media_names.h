@@ -51,15 +51,17 @@ struct FormatStatement {
 /// What the name of the source `path` states: its last path component,
 /// without its extension, is split into tokens at _ . - and blanks (a dot
 /// between two digits stays: 29.97fps) and read without regard to case:
-///   size: WxH (or W*H), 720p, 1080p, 1440p, 2160p, 4320p (also with a
-///     rate, 1080p50), or a size name (see sizeNamed);
+///   size: WxH (or W*H, also with a rate: 1920x1080p50), 360p, 540p,
+///     720p, 1080p, 1440p, 2160p, 4320p (also with a rate, 1080p50), or a
+///     size name (see sizeNamed);
 ///   pixel format: a name ffmpeg gives one (yuv420p10le, nv12), or a depth
 ///     (8bit, 10bit, 10b, 10-bit) and/or a chroma (420, 422, 444, 400,
 ///     yuv420, ...): a depth alone is 4:2:0, a chroma alone 8-bit, and a
-///     chroma counts only where the name states a size or a depth too;
-///   rate: NNfps, NNHz, the number right after the size (_1920x1080_50),
-///     or 1080p50's; 2398, 2997, 5994, 11988 and 23.976, 29.97, 59.94 are
-///     the NTSC rates (24000/1001, ...).
+///     chroma counts only where the name states a size or a depth too; a
+///     name that states a size and nothing of its samples states yuv420p;
+///   rate: NNfps, NNHz, the number right after the size (_1920x1080_50,
+///     _1080x1920_30p), or 1080p50's; 2398, 2997, 5994, 11988 and 23.976,
+///     29.97, 59.94 are the NTSC rates (24000/1001, ...).
 /// Where a name states a part twice, the first statement counts.
 [[nodiscard]] FormatStatement whatNameStates(std::string_view path);
 
