@@ -188,16 +188,23 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
     std::string reason;  // a regex
   };
   const std::string tls = url("HTTPS", clip);
+  // A page is never video: a redirect to a login page, a missing clip
+  // answered with a page and 200.
+  const std::string page = "the server answers with a web page, ";
 #ifdef _WIN32
   // WinHTTP's own words; it verifies against the system's store only.
   const std::vector<Case> cases = {
       {url("HTTP", prefix_ + "_missing.yuv"), {}, "404 Not Found"},
+      {url("HTTP", "login/" + clip), {}, page + "text/html"},
+      {url("HTTP", "soft404/" + prefix_ + "_missing.yuv"), {}, page + "application/xhtml\\+xml"},
       {"http://127.0.0.1:9/a.yuv", {}, ".+"},
       {"http://no-such-host.invalid/a.yuv", {}, ".+"},
   };
 #else
   const std::vector<Case> cases = {
       {url("HTTP", prefix_ + "_missing.yuv"), {}, "404 Not Found"},
+      {url("HTTP", "login/" + clip), {}, page + "text/html"},
+      {url("HTTP", "soft404/" + prefix_ + "_missing.yuv"), {}, page + "application/xhtml\\+xml"},
       {"http://127.0.0.1:9/a.yuv", {}, "Failed to connect to 127.0.0.1 port 9 .*"},
       {"http://no-such-host.invalid/a.yuv", {}, "Could not resolve host: no-such-host.invalid"},
       // The test's authority is not one the system trusts.
@@ -206,8 +213,12 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
 #endif
   for (const Case& c : cases) {
     writeText(path("list.txt"), c.source + " 0 1\n");
+    writeText(path("out.yuv"), "an older set");
     const ToolRun refused = run({"--yes", "list.txt", "out.yuv"}, c.environment);
     EXPECT_EQ(refused.status, 9) << c.source << refused.out;
+    EXPECT_EQ(readFile(path("out.yuv")), "an older set");
+    // The check refuses it the same way.
+    EXPECT_EQ(run({"--check", "list.txt", "out.yuv"}, c.environment).out, refused.out);
     EXPECT_TRUE(std::regex_match(
         refused.out, std::regex(escaped(banner + "Input file \"" + c.source + "\" not found (") +
                                 c.reason + escaped("). Aborting.\n"))))

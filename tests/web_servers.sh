@@ -5,7 +5,9 @@
 #   tests/web_servers.sh stop DIR
 # nginx serves DIR/www over http and over https with a certificate of a
 # test authority made here with openssl (DIR/ca.crt), /moved/NAME redirects
-# to /NAME, and /private/NAME asks for user "tester", password "s3cret";
+# to /NAME, /private/NAME asks for user "tester", password "s3cret",
+# /login/NAME redirects to a login page and /soft404/NAME answers with a
+# page and 200 (as servers that hide a missing file do);
 # its access log (DIR/access.log) gives each request's connection, and its
 # workers run as the user who starts it, so that they read what that user
 # can (nginx started as root would read as nobody). Python's
@@ -38,6 +40,8 @@ printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\n' >server.ext
 openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 \
   -extfile server.ext -out server.crt 2>/dev/null
 printf 'tester:%s\n' "$(openssl passwd -apr1 s3cret)" >htpasswd
+printf '<!DOCTYPE html><title>Sign in</title><form>...</form>\n' >www/login.html
+printf '<html xmlns="http://www.w3.org/1999/xhtml"><p>Not here</p></html>\n' >www/sorry.xhtml
 
 http=$(free_port)
 https=$(free_port)
@@ -62,7 +66,10 @@ http {
   server {
     listen 127.0.0.1:$http;
     root $dir/www;
+    types { text/html html; application/xhtml+xml xhtml; }
     location /moved/ { rewrite ^/moved/(.*)\$ /\$1 redirect; }
+    location /login/ { return 302 /login.html; }
+    location /soft404/ { rewrite ^ /sorry.xhtml last; }
     location /private/ {
       auth_basic "test media";
       auth_basic_user_file $dir/htpasswd;

@@ -17,6 +17,20 @@ bool startsWithWord(std::string_view text, std::string_view word) {
                     [](char wanted, char c) { return wanted == lower(c); });
 }
 
+// The media type of a Content-Type value that is a web page (text/html,
+// application/xhtml+xml), in lower case and without its parameters; empty
+// for any other. Servers label raw clips text/plain or nothing, so only a
+// page is refused.
+std::string webPageType(std::string_view contentType) {
+  std::string type;
+  for (const char c : contentType.substr(0, contentType.find(';'))) {
+    if (c != ' ' && c != '\t') {
+      type += lower(c);
+    }
+  }
+  return type == "text/html" || type == "application/xhtml+xml" ? type : "";
+}
+
 }  // namespace
 
 bool isUrl(std::string_view name) {
@@ -121,6 +135,12 @@ bool probed(const Answer& answer, UrlInfo& info, std::string& reason) {
   if (answer.status != 200 && answer.status != 206 && answer.status != 416) {
     reason =
         answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+    return false;
+  }
+  if (const std::string type = webPageType(answer.contentType); !type.empty()) {
+    // A login page that a redirect led to, or a missing clip answered with
+    // a page ("soft 404"): never video.
+    reason = "the server answers with a web page, " + type;
     return false;
   }
   info.ranges = answer.status != 200;

@@ -16,6 +16,7 @@ struct Answer {
   std::string etag;
   std::string lastModified;
   std::string contentRange;
+  std::string contentType;
   std::int64_t contentLength = -1;
 };
 

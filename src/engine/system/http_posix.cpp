@@ -138,6 +138,8 @@ struct UrlReader::Transferring : http::ReadOfUrl {
       answer.lastModified = value;
     } else if (headerValue(line, "Content-Range", value)) {
       answer.contentRange = value;
+    } else if (headerValue(line, "Content-Type", value)) {
+      answer.contentType = value;
     } else if (headerValue(line, "Content-Length", value)) {
       answer.contentLength = std::strtoll(value.c_str(), nullptr, 10);
     }

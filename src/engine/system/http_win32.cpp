@@ -174,6 +174,7 @@ bool UrlReader::Transferring::send(const std::wstring& headers, const URL_COMPON
   answer.etag = headerOf(request.handle, WINHTTP_QUERY_ETAG);
   answer.lastModified = headerOf(request.handle, WINHTTP_QUERY_LAST_MODIFIED);
   answer.contentRange = headerOf(request.handle, WINHTTP_QUERY_CONTENT_RANGE);
+  answer.contentType = headerOf(request.handle, WINHTTP_QUERY_CONTENT_TYPE);
   const std::string contentLength = headerOf(request.handle, WINHTTP_QUERY_CONTENT_LENGTH);
   answer.contentLength = contentLength.empty() ? -1 : std::stoll(contentLength);
   const std::int64_t from = first + delivered;
