@@ -38,6 +38,8 @@ const std::string usage =
     "Parameter 1: name of edit list file\n"
     "Parameter 2: names of output file (.yuv)\n";
 
+constexpr std::size_t cifFrameBytes = 352 * 288 * 3 / 2;
+
 std::string question(const std::string& outFile) { return outFile + " exists. Overwrite? (y/n)?"; }
 
 // Checks a run that ends in a failure: its status and every byte it printed.
@@ -333,6 +335,137 @@ TEST_F(EndToEnd, FourteenDistinctSourcesAreTooMany) {
   expectFailure(
       run({"--max-sources=0", "list.txt", "out.yuv"}), 1,
       usage + "Error: bad value \"0\" for --max-sources: expected a whole number from 1 up\n");
+}
+
+// A run refused before its copy (a bad line 4, a name too many 8, a missing
+// source 9) leaves an older output as it was, whatever the answer; a new
+// output is created first, and stays behind empty.
+TEST_F(EndToEnd, AnOutputIsEmptiedOnlyOnceTheListHasPassed) {
+  const std::string precious = "last night's test set";
+  const std::string tooMany = [] {
+    std::string list;
+    std::string dots;
+    for (int i = 0; i < 14; ++i, dots += "./") {
+      list += dots + "a.yuv 0 1\n";
+    }
+    return list;
+  }();
+  const struct {
+    std::string list;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"a.yuv 0 1\nb.yuv 0\n", 4,
+       "Bad edit instruction on line 2: expected <source file> <first frame> <frame count>. "
+       "Aborting.\n"},
+      {tooMany, 8, "Too many unique filenames in the edit list. Aborting.\n"},
+      {"a.yuv 0 1\nmissing.yuv 0 1\n", 9, "Input file \"missing.yuv\" not found. Aborting.\n"},
+  };
+  for (const auto& c : cases) {
+    writeText(path("list.txt"), c.list);
+    writeText(path("set.yuv"), precious);
+    expectFailure(run({"--yes", "list.txt", "set.yuv"}), c.status, banner + c.message);
+    EXPECT_EQ(readFile(path("set.yuv")), precious) << c.list;
+    expectFailure(run({"list.txt", "set.yuv"}, "y\n"), c.status,
+                  banner + question("set.yuv") + c.message);
+    EXPECT_EQ(readFile(path("set.yuv")), precious) << c.list;
+    std::filesystem::remove(path("new.yuv"));
+    expectFailure(run({"list.txt", "new.yuv"}), c.status, banner + c.message);
+    EXPECT_EQ(std::filesystem::file_size(path("new.yuv")), 0U) << c.list;
+  }
+  // Once the list has passed, the older file is replaced as ever.
+  writeText(path("list.txt"), listText);
+  expectSuccess(run({"--yes", "list.txt", "set.yuv"}), banner + listOutput);
+  testing::expectFrames(path("set.yuv"), listFrames);
+}
+
+// What would only be warned of: a count read in part is named in the run;
+// under --strict it, a raw file of part frames, Y4M headers that differ and
+// a range past its source's end are refused before anything is written.
+TEST_F(EndToEnd, DoubtsAreNamedAndUnderStrictRefused) {
+  writeText(path("list.txt"), "b.yuv 0 1\na.yuv 6 2O\n");
+  expectSuccess(run({"list.txt", "out.yuv"}),
+                banner + "Warning: line 2: \"2O\" is read as 2\n" +
+                    progressLine("  0", "b.yuv", "  33") + closingLine("b.yuv") +
+                    progressLine("  0", "a.yuv", "  67") + progressLine(" 50", "a.yuv", " 100") +
+                    closingLine("a.yuv"));
+  testing::expectFrames(path("out.yuv"), {{2, 0, 1}, {1, 6, 2}});
+
+  writeSource(path("cut.yuv"), 4, 2, 12345);
+  const std::string cif = "YUV4MPEG2 W352 H288 C420mpeg2 ";
+  writeText(path("c25.y4m"), cif + "F25:1\nFRAME\n" + std::string(cifFrameBytes, 'a'));
+  writeText(path("c30.y4m"), cif + "F30:1\nFRAME\n" + std::string(cifFrameBytes, 'b'));
+  const std::string partFrames = "Input file \"cut.yuv\" holds " +
+                                 std::to_string(2 * frameSize + 12345) +
+                                 " bytes, not a whole number of " + testing::defaultFormatName +
+                                 " frames (" + std::to_string(frameSize) + " bytes each)";
+  const struct {
+    std::string list, output;
+    int status;
+    std::string refusal;
+    std::string warning;  // the same list without --strict, where it goes on
+  } cases[] = {
+      {"a.yuv 0 1\nb.yuv 0 1e2\n", "out.yuv", 4,
+       "Bad edit instruction on line 2: \"1e2\" is not a whole number. Aborting.\n",
+       "Warning: line 2: \"1e2\" is read as 1\n"},
+      {"a.yuv 0 1\ncut.yuv 0 1\n", "out.yuv", 9, partFrames + ". Aborting.\n", ""},
+      {"c25.y4m 0 1\nc30.y4m 0 1\n", "out.y4m", 9,
+       "Input file \"c30.y4m\" is F30:1, \"c25.y4m\" F25:1: one output cannot say both. "
+       "Aborting.\n",
+       "Warning: \"c30.y4m\" is F30:1, \"c25.y4m\" F25:1: the output says F25:1\n"},
+      {"a.yuv 0 1\nb.yuv 2 5\n", "out.yuv", 6,
+       "Error: line 2: \"b.yuv\" holds 4 frames, not frames 2 to 6\n", ""},
+  };
+  const std::string precious = "an older set";
+  for (const auto& c : cases) {
+    writeText(path("list.txt"), c.list);
+    writeText(path(c.output), precious);
+    expectFailure(run({"--strict", "--yes", "list.txt", c.output}), c.status, banner + c.refusal);
+    EXPECT_EQ(readFile(path(c.output)), precious) << c.list;
+    expectFailure(run({"--strict", "--check", "list.txt", c.output}), c.status, banner + c.refusal);
+    const ToolRun lenient = run({"--yes", "list.txt", c.output});
+    EXPECT_TRUE(lenient.out.starts_with(banner + c.warning)) << lenient.out;
+    EXPECT_NE(readFile(path(c.output)), precious) << c.list;
+  }
+  // A list that raises no doubt runs as it would without --strict.
+  writeText(path("list.txt"), listText);
+  expectSuccess(run({"--strict", "list.txt", "sound.yuv"}), banner + listOutput);
+  testing::expectFrames(path("sound.yuv"), listFrames);
+}
+
+// A command line that cannot be run but names - as its output keeps its
+// usage text off standard output, where an encoder reads.
+TEST_F(EndToEnd, UsageErrorsStayOffStandardOutputWhenFramesGoThere) {
+  writeText(path("list.txt"), listText);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--szie=cif", "list.txt", "-"},
+        std::vector<std::string>{"--size", "cif", "list.txt", "-", "--nope"},
+        std::vector<std::string>{"list.txt", "-", "extra"}}) {
+    const ToolRun refused = run(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_TRUE(refused.err.starts_with(usage)) << refused.err;
+  }
+  // With a file as the output, where it always went.
+  expectFailure(run({"--szie=cif", "list.txt", "out.yuv"}), 1,
+                usage + "Error: unknown option \"--szie=cif\"\n");
+}
+
+// Windows keeps "set.y4m." and "set.y4m " as set.y4m: a Y4M file, and so
+// written as one. Elsewhere the name is as typed, and not .y4m.
+TEST_F(EndToEnd, AnOutputIsOfTheKindOfTheNameTheFileSystemKeeps) {
+  writeText(path("list.txt"), "b.yuv 1 1\n");
+  for (const std::string typed : {"set.y4m.", "set.y4m ", "set.y4m. ."}) {
+    const ToolRun made = run({"--yes", "list.txt", typed});
+    EXPECT_EQ(made.status, 0) << made.out;
+#ifdef _WIN32
+    const std::string written = readFile(path("set.y4m"));
+    EXPECT_TRUE(written.starts_with("YUV4MPEG2 " + testing::defaultY4mSize)) << typed;
+    std::filesystem::remove(path("set.y4m"));
+#else
+    EXPECT_EQ(std::filesystem::file_size(path(typed)), static_cast<std::uintmax_t>(frameSize));
+#endif
+  }
 }
 
 TEST_F(EndToEnd, ASourceThatCannotBeOpenedIsReportedBeforeAnyCopy) {
@@ -794,6 +927,16 @@ TEST_F(EndToEnd, FramesOfAnyFormatAreCopiedWhole) {
        "Frames: 352x288 yuv420p, as the options and the source names state\n" +
            overruled("b_1280x720", "1280x720 yuv420p") +
            overruled("c_176x144_8bit", "176x144 yuv420p")},
+      {{"--pix-fmt=yuv420p10le"},
+       "",
+       {202752, 50688, 50688},
+       "out.yuv",
+       "",
+       "",
+       {"foreman_cif", "s2"},
+       "Frames: 352x288 yuv420p10le, as the options and the source names state\n"
+       "Warning: input file \"foreman_cif.yuv\" is named 352x288 yuv420p; read as 352x288 "
+       "yuv420p10le, as the options say\n"},
       {{"--size=cif"}, "", cifPlanes, "out.yuv", ""},
       {{}, "", cifPlanes, "out.yuv", "", "", {"s1", "s2"}, "", cif + "C420mpeg2\n"},
   };
@@ -914,7 +1057,21 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
       {{"depths.list", "out.yuv"},
        9,
        banner + "Input file \"d_10bit.yuv\" is named 352x288 yuv420p10le, but " +
-           "\"c_cif_8bit.yuv\" 352x288 yuv420p. Aborting.\n"},
+           "\"a_cif.yuv\" 352x288 yuv420p. Aborting.\n"},
+      // A size alone states 8-bit 4:2:0: beside a 10-bit name or header,
+      // in either order, a disagreement.
+      {{"depth-after.list", "out.yuv"},
+       9,
+       banner + "Input file \"Tango2_1920x1080_50fps_10bit_420.yuv\" is named 1920x1080 " +
+           "yuv420p10le, but \"Cactus_1920x1080_50.yuv\" 1920x1080 yuv420p. Aborting.\n"},
+      {{"depth-before.list", "out.yuv"},
+       9,
+       banner + "Input file \"Cactus_1920x1080_50.yuv\" is named 1920x1080 yuv420p, but " +
+           "\"Tango2_1920x1080_50fps_10bit_420.yuv\" 1920x1080 yuv420p10le. Aborting.\n"},
+      {{"header-depth.list", "out.yuv"},
+       9,
+       banner + "Input file \"foreman_cif.yuv\" is named 352x288 yuv420p, but \"cif10.y4m\" " +
+           "352x288 yuv420p10le. Aborting.\n"},
       {{"alpha.list", "out.yuv"},
        9,
        banner + "Input file \"alpha.y4m\" is 352x288 420p11, not " + fullHd + ". Aborting.\n"},
@@ -929,6 +1086,15 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
   for (const char* name : {"a_cif.yuv", "b_1280x720.yuv", "c_cif_8bit.yuv", "d_10bit.yuv"}) {
     writeText(path(name), "");
   }
+  writeText(path("depth-after.list"),
+            "Cactus_1920x1080_50.yuv 0 10\nTango2_1920x1080_50fps_10bit_420.yuv 0 2\n");
+  writeText(path("depth-before.list"),
+            "Tango2_1920x1080_50fps_10bit_420.yuv 0 2\nCactus_1920x1080_50.yuv 0 10\n");
+  writeText(path("header-depth.list"), "cif10.y4m 0 1\nforeman_cif.yuv 0 1\n");
+  for (const char* name :
+       {"Cactus_1920x1080_50.yuv", "Tango2_1920x1080_50fps_10bit_420.yuv", "foreman_cif.yuv"}) {
+    writeText(path(name), "");
+  }
   writeText(path("alpha.list"), "alpha.y4m 0 1\n");
   writeText(path("full.list"), "full.y4m 0 1\n");
   for (const Case& c : cases) {
@@ -938,7 +1104,7 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
     const std::string out =
         c.status == 9 ? banner + question("out.yuv") + c.out.substr(banner.size()) : c.out;
     expectFailure(run, c.status, out);
-    EXPECT_EQ(readFile(path("out.yuv")), c.status == 9 ? "" : precious) << c.args[0];
+    EXPECT_EQ(readFile(path("out.yuv")), precious) << c.args[0];
   }
   EXPECT_FALSE(std::filesystem::exists(path("out.y4m")));
 }
@@ -949,7 +1115,7 @@ TEST_F(EndToEnd, HelpShowsTheOptionsAndTheDefaultFormat) {
   ASSERT_TRUE(run.out.starts_with(usage + "\n")) << run.out;
   for (const std::string option :
        {"--size=WxH", "--pix-fmt=NAME", "--frame-rate=N[/D]", "--y4m", "--raw", "--yes", "--quiet",
-        "--check", "--reflink=never", "--version"}) {
+        "--check", "--strict", "--reflink=never", "--version"}) {
     EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option;
   }
   EXPECT_NE(run.out.find(testing::defaultFormatName), std::string::npos);
@@ -993,8 +1159,11 @@ TEST_F(EndToEnd, ChecksumsAreOfTheFramesTheOutputKeeps) {
   }
   EXPECT_TRUE(readFile(path("a.yuv")) == source);
   EXPECT_EQ(readFile(path("kept.txt")), "b.yuv 1 1\na.yuv 6 2\n");
-  expectFailure(run({"--framemd5=-", "kept.txt", "-"}), 1,
-                usage + "Error: --framemd5=- and the output - both ask for standard output\n");
+  const ToolRun twice = run({"--framemd5=-", "kept.txt", "-"});
+  EXPECT_EQ(twice.status, 1);
+  EXPECT_EQ(twice.out, "");
+  EXPECT_EQ(twice.err,
+            usage + "Error: --framemd5=- and the output - both ask for standard output\n");
 }
 
 // Pipes, /proc and /dev/full: what only a POSIX system offers.

@@ -116,8 +116,9 @@ struct Output {
 // format the run took; never with --raw.
 bool writesY4m(const RunOptions& options, const std::string& outFile, bool device,
                bool formatFromY4m) {
-  return !options.rawOutput && (options.y4mOutput || (y4m::namesY4m(outFile) && !device) ||
-                                (outFile == standardStream && formatFromY4m));
+  return !options.rawOutput &&
+         (options.y4mOutput || (y4m::namesY4m(nameAsStored(outFile)) && !device) ||
+          (outFile == standardStream && formatFromY4m));
 }
 
 // What the copy (or the check) needs to know of the run.
@@ -213,7 +214,8 @@ bool openEditList(const std::string& editListFile, EditListReader& pEditListFile
 ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
                    const std::string& outFile, bool device, ScanResult& scan, bool& y4mOutput,
                    Console& console) {
-  scan = scanEditList(pEditListFile, console, options.format, options.maxSources);
+  scan = scanEditList(pEditListFile, console,
+                      ScanRules{options.format, options.maxSources, options.strict});
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
@@ -224,6 +226,23 @@ ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
     return ExitStatus::SourceNotFound;
   }
   return ExitStatus::Success;
+}
+
+// The pre-scan and what the run decides from it: the plan, or the status
+// after the reason was printed. Y4M sources whose headers differ are a
+// warning, or under --strict a refusal.
+ExitStatus planRun(EditListReader& pEditListFile, const RunOptions& options,
+                   const std::string& outFile, bool device, CopyPlan& plan, Console& console) {
+  ScanResult scan;
+  bool y4mOutput = false;
+  if (const ExitStatus status =
+          scanRun(pEditListFile, options, outFile, device, scan, y4mOutput, console);
+      status != ExitStatus::Success) {
+    return status;
+  }
+  plan = planOf(std::move(scan), options, y4mOutput);
+  return reportHeaderDifferences(plan, options.strict, console) ? ExitStatus::Success
+                                                                : ExitStatus::SourceNotFound;
 }
 
 // True, after saying so, when the checksum file `checksumFile` is refused
@@ -265,19 +284,23 @@ std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile,
 }
 
 // The run from the pre-scan on, into the open `output`: the copy, and the
-// closing report.
+// closing report. An older file in the output is emptied only once
+// everything before the copy has passed: a run that fails before it leaves
+// that file as it was.
 ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
                    const std::string& outFile, Output& output, Console& console) {
   const auto time0 = std::chrono::steady_clock::now();
-  ScanResult scan;
-  bool y4mOutput = false;
+  CopyPlan plan;
   if (const ExitStatus status =
-          scanRun(pEditListFile, options, outFile, output.device, scan, y4mOutput, console);
+          planRun(pEditListFile, options, outFile, output.device, plan, console);
       status != ExitStatus::Success) {
     return status;
   }
-  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
-  warnOfHeaderDifferences(plan, console);
+  if (const ExitStatus status =
+          options.strict ? checkRanges(pEditListFile, plan, console) : ExitStatus::Success;
+      status != ExitStatus::Success) {
+    return status;
+  }
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
   FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
@@ -287,6 +310,11 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
   if (!options.checksumFile.empty() &&
       !(checksums = startChecksums(options.checksumFile, plan, console))) {
     return ExitStatus::WriteOrMemoryError;
+  }
+  if (output.replaces) {
+    // Freeing the old file's blocks overlaps the first reads; no byte is
+    // written before the file is empty.
+    output.file.emptyInBackground();
   }
   // From here on a stop signal lets the output keep whole frames; before,
   // with no frame copied, it ends the run at once.
@@ -325,29 +353,30 @@ ExitStatus checkRun(EditListReader& pEditListFile, const FileIdentity& editList,
   if (checksumFileRefused(options.checksumFile, editList, output, pEditListFile, console)) {
     return ExitStatus::OutputNotWritable;
   }
-  ScanResult scan;
-  bool y4mOutput = false;
-  if (const ExitStatus status =
-          scanRun(pEditListFile, options, outFile, false, scan, y4mOutput, console);
+  CopyPlan plan;
+  if (const ExitStatus status = planRun(pEditListFile, options, outFile, false, plan, console);
       status != ExitStatus::Success) {
     return status;
   }
-  const CopyPlan plan = planOf(std::move(scan), options, y4mOutput);
-  warnOfHeaderDifferences(plan, console);
   return checkList(pEditListFile, plan, console);
 }
 
 }  // namespace
 
 std::FILE* messageStream(const std::vector<std::string>& arguments) {
-  const CommandLine line = readCommandLine(
+  const std::vector<std::string> afterProgram =
       arguments.empty() ? arguments
-                        : std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+                        : std::vector<std::string>(arguments.begin() + 1, arguments.end());
+  const CommandLine line = readCommandLine(afterProgram);
   // Frames or checksums on standard output send the messages to standard
-  // error.
+  // error; so does a command line that meant to send them there and cannot
+  // be run: its usage text must not go down an encoder's pipe.
   const bool framesOnStandardOutput =
-      line.verdict == CommandLine::Verdict::Run &&
-      (line.names[1] == standardStream || line.options.checksumFile == standardStream);
+      line.verdict == CommandLine::Verdict::Run
+          ? line.names[1] == standardStream || line.options.checksumFile == standardStream
+          : (line.verdict == CommandLine::Verdict::Usage ||
+             line.verdict == CommandLine::Verdict::BadOption) &&
+                outputNamed(afterProgram) == standardStream;
   return framesOnStandardOutput ? stderr : stdout;
 }
 
@@ -396,11 +425,6 @@ ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Cons
   if (!output || checksumFileRefused(options.checksumFile, editListIdentity, output->identity,
                                      pEditListFile, console)) {
     return ExitStatus::OutputNotWritable;
-  }
-  if (output->replaces) {
-    // Freeing the old file's blocks overlaps the pre-scan and the first
-    // reads; no byte is written before the file is empty.
-    output->file.emptyInBackground();
   }
   return copyRun(pEditListFile, options, outFile, *output, console);
 }

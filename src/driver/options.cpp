@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/format/y4m.h"
+#include "engine/system/file.h"
 
 namespace tsa {
 namespace {
@@ -59,8 +60,8 @@ std::string y4mProblem(const PixelFormat& pixels, const std::string& outFile) {
   if (!pixels.y4mColourSpace().empty()) {
     return {};
   }
-  return "Error: a Y4M file cannot hold " + pixels.name() +
-         " frames: " + (y4m::namesY4m(outFile) ? "name the output .yuv" : "leave out --y4m");
+  return "Error: a Y4M file cannot hold " + pixels.name() + " frames: " +
+         (y4m::namesY4m(nameAsStored(outFile)) ? "name the output .yuv" : "leave out --y4m");
 }
 
 // Reads the value of --reflink; false with `problem` set.
@@ -103,6 +104,7 @@ constexpr std::array flags = {
     Flag{"--yes", &RunOptions::replaceWithoutAsking},
     Flag{"--quiet", &RunOptions::quiet},
     Flag{"--check", &RunOptions::checkOnly},
+    Flag{"--strict", &RunOptions::strict},
 };
 
 // The switch called `name`, or null.
@@ -173,7 +175,8 @@ std::string problemWithOptions(const CommandLine& line) {
   if (options.checksumFile == "-" && line.names[1] == "-") {
     return "Error: --framemd5=- and the output - both ask for standard output";
   }
-  const bool y4mOutput = options.y4mOutput || (y4m::namesY4m(line.names[1]) && !options.rawOutput);
+  const bool y4mOutput =
+      options.y4mOutput || (y4m::namesY4m(nameAsStored(line.names[1])) && !options.rawOutput);
   return y4mOutput && options.format.pixels ? y4mProblem(*options.format.pixels, line.names[1])
                                             : std::string();
 }
@@ -234,6 +237,22 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments) {
   return line;
 }
 
+std::string outputNamed(const std::vector<std::string>& arguments) {
+  std::vector<std::string_view> names;
+  bool optionsEnd = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (optionsEnd || !argument.starts_with("--")) {
+      names.emplace_back(argument);
+    } else if (argument == "--") {
+      optionsEnd = true;
+    } else if (takesValue(argument) && i + 1 < arguments.size()) {
+      ++i;  // the value, given as the next argument
+    }
+  }
+  return names.size() >= 2 ? std::string(names[1]) : std::string();
+}
+
 void printUsage(Console& console) {
   console.print("Creates a Test Set file given an edit list\n");
   console.print("Parameter 1: name of edit list file\n");
@@ -259,6 +278,10 @@ void printHelp(Console& console) {
       "  --quiet           print nothing but failures (and the question, if asked)\n"
       "  --check           check the list and every range against its source, and\n"
       "                    write nothing: the output is not opened\n"
+      "  --strict          refuse, before anything is written, what would only be\n"
+      "                    warned of: a frame count read in part (1e2), a raw file\n"
+      "                    of part frames, Y4M headers that differ, a range past\n"
+      "                    its source's end\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"
       "  --max-sources=N   allow N distinct sources in the list instead of 13\n"
       "  --framemd5=FILE   write the frames' checksums beside the output, as ffmpeg's\n"

@@ -20,6 +20,7 @@ struct RunOptions {
   bool rawOutput = false;             // --raw
   bool quiet = false;                 // --quiet
   bool checkOnly = false;             // --check
+  bool strict = false;                // --strict
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
   int maxSources = maxSourceFiles;    // --max-sources
@@ -46,6 +47,11 @@ struct CommandLine {
 /// follows an `=` or comes as the next argument. Anything else (`-` and
 /// `-x` too) is a name.
 [[nodiscard]] CommandLine readCommandLine(const std::vector<std::string>& arguments);
+
+/// The second name of the arguments after the program name (the output),
+/// found as readCommandLine finds names but read on past any option that
+/// is wrong; empty where there is none.
+[[nodiscard]] std::string outputNamed(const std::vector<std::string>& arguments);
 
 /// Prints the usage text: what the tool does and its two names.
 void printUsage(Console& console);

@@ -20,9 +20,9 @@ y4m::StreamHeader firstY4mHeader(const CopyPlan& plan) {
 
 }  // namespace
 
-void warnOfHeaderDifferences(const CopyPlan& plan, Console& console) {
+bool reportHeaderDifferences(const CopyPlan& plan, bool strict, Console& console) {
   if (!plan.y4mOutput) {
-    return;
+    return true;
   }
   const SourceForm* first = nullptr;
   for (const SourceForm& source : plan.sources) {
@@ -33,15 +33,25 @@ void warnOfHeaderDifferences(const CopyPlan& plan, Console& console) {
       first = &source;
       continue;
     }
-    if (const auto difference = y4m::firstDifference(plan.format, *first->y4mHeader,
-                                                     *source.y4mHeader, plan.frameRate)) {
-      console.note("Warning: \"%s\" is %s, \"%s\" %s: the output says %s\n",
-                   shownName(source.name).c_str(), difference->other.c_str(),
-                   shownName(first->name).c_str(), difference->model.c_str(),
-                   difference->model.c_str());
-      return;
+    const auto difference =
+        y4m::firstDifference(plan.format, *first->y4mHeader, *source.y4mHeader, plan.frameRate);
+    if (!difference) {
+      continue;
     }
+    const std::string name = shownName(source.name);
+    const std::string model = shownName(first->name);
+    if (strict) {
+      console.print("Input file \"%s\" is %s, \"%s\" %s: one output cannot say both. Aborting.\n",
+                    name.c_str(), difference->other.c_str(), model.c_str(),
+                    difference->model.c_str());
+      return false;
+    }
+    console.note("Warning: \"%s\" is %s, \"%s\" %s: the output says %s\n", name.c_str(),
+                 difference->other.c_str(), model.c_str(), difference->model.c_str(),
+                 difference->model.c_str());
+    return true;
   }
+  return true;
 }
 
 std::string y4mHeaderOf(const CopyPlan& plan) {

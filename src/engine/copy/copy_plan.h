@@ -41,7 +41,8 @@ struct CopyPlan {
 /// For a Y4M output, whose header takes F, I, A, C and the colour range
 /// from the first Y4M source: prints a warning that names the first field
 /// in which a later Y4M source says otherwise, both sources and what the
-/// output says. Nothing for a raw output or sources that agree.
-void warnOfHeaderDifferences(const CopyPlan& plan, Console& console);
+/// output says. Nothing for a raw output or sources that agree. Under
+/// `strict` such a difference is a refusal instead: false after saying so.
+[[nodiscard]] bool reportHeaderDifferences(const CopyPlan& plan, bool strict, Console& console);
 
 }  // namespace tsa

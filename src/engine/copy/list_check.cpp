@@ -73,27 +73,29 @@ void printSummary(std::int64_t splices, const CopyPlan& plan,
                fromStart.c_str());
 }
 
-}  // namespace
-
-ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Console& console) {
+// What a walk over the list's splices found: how many there are, and the
+// sources that could not be checked.
+struct RangeWalk {
   std::int64_t splices = 0;
   std::vector<std::string> unchecked;
+};
+
+// Walks the list from where it stands and checks every splice that can be
+// checked against the frames its source holds; SourceTooShort after saying
+// which splice runs past its source's end.
+ExitStatus walkRanges(EditListReader& pEditListFile, const CopyPlan& plan, Console& console,
+                      RangeWalk& walk) {
   EditInstruction inst;
   for (EditListReader::Next next = pEditListFile.next(inst, console);
        next == EditListReader::Next::Instruction; next = pEditListFile.next(inst, console)) {
-    ++splices;
-    if (const std::string& count = pEditListFile.partlyReadCount(); !count.empty()) {
-      console.note("Warning: line %lld: \"%s\" is read as %d\n",
-                   static_cast<long long>(pEditListFile.lineNumber()), count.c_str(),
-                   static_cast<int>(inst.numFr));
-    }
+    ++walk.splices;
     const SourceForm& source =
         *std::ranges::find(plan.sources, inst.sourceFileName, &SourceForm::name);
     if (const std::string why = whyUnchecked(source, inst, plan.format); !why.empty()) {
       std::string named = "\"";
       named.append(shownName(source.name)).append("\" (").append(why).append(")");
-      if (std::ranges::find(unchecked, named) == unchecked.end()) {
-        unchecked.push_back(named);
+      if (std::ranges::find(walk.unchecked, named) == walk.unchecked.end()) {
+        walk.unchecked.push_back(named);
       }
       continue;
     }
@@ -109,8 +111,25 @@ ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Consol
       return ExitStatus::SourceTooShort;
     }
   }
-  printSummary(splices, plan, unchecked, console);
   return ExitStatus::Success;
+}
+
+}  // namespace
+
+ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan, Console& console) {
+  RangeWalk walk;
+  const ExitStatus status = walkRanges(pEditListFile, plan, console, walk);
+  if (status == ExitStatus::Success) {
+    printSummary(walk.splices, plan, walk.unchecked, console);
+  }
+  return status;
+}
+
+ExitStatus checkRanges(EditListReader& pEditListFile, const CopyPlan& plan, Console& console) {
+  RangeWalk walk;
+  const ExitStatus status = walkRanges(pEditListFile, plan, console, walk);
+  pEditListFile.rewind();
+  return status;
 }
 
 }  // namespace tsa

@@ -22,4 +22,11 @@ namespace tsa {
 [[nodiscard]] ExitStatus checkList(EditListReader& pEditListFile, const CopyPlan& plan,
                                    Console& console);
 
+/// The same check of every splice, without the summary, before a copy
+/// (--strict): SourceTooShort after printing the first splice that runs
+/// past its source's end; else Success, printing nothing. Leaves the list
+/// rewound for the copy pass.
+[[nodiscard]] ExitStatus checkRanges(EditListReader& pEditListFile, const CopyPlan& plan,
+                                     Console& console);
+
 }  // namespace tsa

@@ -10,10 +10,45 @@
 namespace tsa {
 namespace {
 
-// Reads the whole list for its frame count and its distinct source names,
-// in order of first appearance; a bad line or a name too many ends it.
-ExitStatus readSourceNames(EditListReader& pEditListFile, std::size_t maxSources, Console& console,
-                           std::int64_t& totalFrames, std::vector<std::string>& fileNames) {
+// A frame count with more after its digits ("1e2", read as 1), and its line.
+struct PartlyReadCount {
+  std::int64_t line = 0;
+  std::string text;
+  std::int32_t value = 0;
+};
+
+// What reading the list found: its frames, its distinct source names in
+// order of first appearance, and the counts read only in part.
+struct ListRead {
+  std::int64_t totalFrames = 0;
+  std::vector<std::string> fileNames;
+  std::vector<PartlyReadCount> partlyRead;
+};
+
+// Notes the count of the instruction just read where it was read only in
+// part; under `strict` that is a bad instruction, reported: false then.
+bool notePartlyReadCount(const EditListReader& pEditListFile, const EditInstruction& inst,
+                         bool strict, ListRead& read, Console& console) {
+  const std::string& text = pEditListFile.partlyReadCount();
+  if (text.empty()) {
+    return true;
+  }
+  if (strict) {
+    console.print("Bad edit instruction on line %lld: \"%s\" is not a whole number. Aborting.\n",
+                  static_cast<long long>(pEditListFile.lineNumber()), text.c_str());
+    return false;
+  }
+  read.partlyRead.push_back({pEditListFile.lineNumber(), text, inst.numFr});
+  return true;
+}
+
+// Reads the whole list for its frame count and its distinct source names;
+// a bad line or a name too many ends it.
+ExitStatus readSourceNames(EditListReader& pEditListFile, const ScanRules& rules, Console& console,
+                           ListRead& read) {
+  const auto maxSources = static_cast<std::size_t>(std::max(rules.maxSources, 1));
+  std::int64_t& totalFrames = read.totalFrames;
+  std::vector<std::string>& fileNames = read.fileNames;
   EditInstruction inst;
   for (;;) {
     const EditListReader::Next next = pEditListFile.next(inst, console);
@@ -22,6 +57,9 @@ ExitStatus readSourceNames(EditListReader& pEditListFile, std::size_t maxSources
     }
     if (next != EditListReader::Next::Instruction) {
       return EditListReader::failureStatus(next);
+    }
+    if (!notePartlyReadCount(pEditListFile, inst, rules.strict, read, console)) {
+      return ExitStatus::BadEditInstruction;
     }
     totalFrames += inst.numFr;
     if (std::ranges::find(fileNames, inst.sourceFileName) != fileNames.end()) {
@@ -100,19 +138,40 @@ void warnOfOverruledNames(const RunFormat& run, const std::vector<StatingSource>
 // A chosen format that does not fit a file's length is the commonest
 // mistake: says so of every raw file among `sources` that is not a whole
 // number of frames of `format`. The run goes on, and copies the whole
-// frames.
-void warnOfPartFrames(const std::vector<SourceForm>& sources, const FrameFormat& format,
-                      Console& console) {
+// frames. Under --strict the first such file ends the scan instead, as one
+// that cannot be used: false after saying so.
+bool reportPartFrames(const std::vector<SourceForm>& sources, const FrameFormat& format,
+                      bool strict, Console& console) {
   const std::int64_t frameBytes = format.frameBytes();
   for (const SourceForm& source : sources) {
     const bool lengthKnown = source.regularFile || (source.url && source.url->length >= 0);
-    if (lengthKnown && !source.y4mHeader && source.bytes % frameBytes != 0) {
-      console.note(
-          "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
-          "bytes each)\n",
-          shownName(source.name).c_str(), static_cast<long long>(source.bytes),
-          format.describe().c_str(), static_cast<long long>(frameBytes));
+    if (!lengthKnown || source.y4mHeader || source.bytes % frameBytes == 0) {
+      continue;
     }
+    const std::string name = shownName(source.name);
+    const std::string frames = format.describe();
+    const auto bytes = static_cast<long long>(source.bytes);
+    if (strict) {
+      console.print(
+          "Input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld bytes "
+          "each). Aborting.\n",
+          name.c_str(), bytes, frames.c_str(), static_cast<long long>(frameBytes));
+      return false;
+    }
+    console.note(
+        "Warning: input file \"%s\" holds %lld bytes, not a whole number of %s frames (%lld "
+        "bytes each)\n",
+        name.c_str(), bytes, frames.c_str(), static_cast<long long>(frameBytes));
+  }
+  return true;
+}
+
+// Names each frame count read only in part: the run copies the frames its
+// digits give.
+void warnOfPartlyReadCounts(const std::vector<PartlyReadCount>& counts, Console& console) {
+  for (const PartlyReadCount& count : counts) {
+    console.note("Warning: line %lld: \"%s\" is read as %d\n", static_cast<long long>(count.line),
+                 count.text.c_str(), static_cast<int>(count.value));
   }
 }
 
@@ -133,27 +192,25 @@ ScanResult failed(ExitStatus status) {
 
 }  // namespace
 
-ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
-                        const FormatStatement& options, int maxSources) {
+ScanResult scanEditList(EditListReader& pEditListFile, Console& console, const ScanRules& rules) {
   ScanResult result;
-  std::vector<std::string> fileNames;
-  if (const ExitStatus status =
-          readSourceNames(pEditListFile, static_cast<std::size_t>(std::max(maxSources, 1)), console,
-                          result.totalFrames, fileNames);
+  ListRead list;
+  if (const ExitStatus status = readSourceNames(pEditListFile, rules, console, list);
       status != ExitStatus::Success) {
     return failed(status);
   }
+  result.totalFrames = list.totalFrames;
 
   // Every source is looked at before the run's format is known, since the
   // Y4M headers and the names give it; problems are reported in list order.
   std::vector<Probe> probes;
-  probes.reserve(fileNames.size());
-  result.sources.reserve(fileNames.size());
-  for (const std::string& name : fileNames) {
+  probes.reserve(list.fileNames.size());
+  result.sources.reserve(list.fileNames.size());
+  for (const std::string& name : list.fileNames) {
     probes.push_back(probeSource(name, result.sources.emplace_back()));
   }
   const std::vector<StatingSource> statements = statementsOf(result.sources);
-  const RunFormat run = decideRunFormat(statements, options);
+  const RunFormat run = decideRunFormat(statements, rules.format);
   for (std::size_t i = 0; i < probes.size(); ++i) {
     result.sources[i].layout.pictureBytes = run.format.frameBytes();
     if (reportUnusable(i, probes[i], result.sources, statements, run, console)) {
@@ -173,9 +230,11 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
   }
   printFormatLine(run, console);
   warnOfOverruledNames(run, statements, console);
-  if (run.chosen()) {
-    warnOfPartFrames(result.sources, result.format, console);
+  if ((run.chosen() || rules.strict) &&
+      !reportPartFrames(result.sources, result.format, rules.strict, console)) {
+    return failed(ExitStatus::SourceNotFound);
   }
+  warnOfPartlyReadCounts(list.partlyRead, console);
   pEditListFile.rewind();
   return result;
 }

@@ -28,22 +28,32 @@ struct ScanResult {
   std::optional<FrameRate> rate;  // the rate the options or the names give
 };
 
+/// What a run asks of its pre-scan.
+struct ScanRules {
+  FormatStatement format;           // what the options say of the frames
+  int maxSources = maxSourceFiles;  // distinct source names allowed
+  bool strict = false;              // every doubt is a refusal (--strict)
+};
+
 /// Reads the whole list, adds up the frame counts, allows at most
-/// `maxSources` distinct source names (compared byte for byte) and
+/// `rules.maxSources` distinct source names (compared byte for byte) and
 /// checks, in order of first appearance, that every distinct source is
 /// there to be read. Decides the run's format part by part (see
-/// decideRunFormat): what `options` give, the first Y4M header's, what
-/// the raw sources' names state, the build's default; checks that every
-/// Y4M source holds frames of that format and that no raw source's name
-/// states another size or pixel format than a header or an earlier name.
-/// Where a part comes from names, prints a line that says the format; then
-/// a warning for each name the options overrule and, where any part was
-/// chosen, for each raw file that is not a whole number of frames. Leaves
-/// the list rewound for the copy pass. A malformed line (4), a name too
-/// many (8) or a source that cannot be read or used (9) is reported on
-/// `console`; the first problem met ends the scan.
+/// decideRunFormat): what `rules.format` gives, the first Y4M header's,
+/// what the raw sources' names state, the build's default; checks that
+/// every Y4M source holds frames of that format and that no raw source's
+/// name states another size or pixel format than a header or an earlier
+/// name. Where a part comes from names, prints a line that says the
+/// format; then a warning for each name the options overrule, where any
+/// part was chosen, for each raw file that is not a whole number of
+/// frames, and for each frame count read only in part ("1e2" as 1).
+/// Under `rules.strict` the last two are refusals: a count read in part
+/// is a malformed line, a raw file of part frames cannot be used, whether
+/// or not a part was chosen. Leaves the list rewound for the copy pass. A
+/// malformed line (4), a name too many (8) or a source that cannot be read
+/// or used (9) is reported on `console`; the first problem met ends the
+/// scan.
 [[nodiscard]] ScanResult scanEditList(EditListReader& pEditListFile, Console& console,
-                                      const FormatStatement& options = {},
-                                      int maxSources = maxSourceFiles);
+                                      const ScanRules& rules = {});
 
 }  // namespace tsa

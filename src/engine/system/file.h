@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "engine/system/console.h"
@@ -111,6 +112,11 @@ enum class PipeOpen {
 /// which opening for reading would connect to the pipe's server; no POSIX
 /// name is one (a FIFO is told by looking at it).
 [[nodiscard]] bool isPipeName(const std::string& path);
+
+/// `path` as the file system keeps the name: on Windows without the dots
+/// and blanks that end its last component ("set.y4m. " is stored as
+/// "set.y4m"), which Windows drops; elsewhere as it is.
+[[nodiscard]] std::string nameAsStored(std::string_view path);
 
 /// What is at a path, seen without opening it.
 struct PathInfo {

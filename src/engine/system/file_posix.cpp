@@ -184,6 +184,8 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 
 bool pathExists(const std::string& path) { return identityOf(path).has_value(); }
 
+std::string nameAsStored(std::string_view path) { return std::string(path); }
+
 bool isPipeName(const std::string& /*path*/) { return false; }
 
 PathInfo lookAt(const std::string& path) {

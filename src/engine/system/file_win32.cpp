@@ -91,6 +91,16 @@ int FileHandle::close() {
   return ::CloseHandle(handle) != 0 ? 0 : lastError();
 }
 
+std::string nameAsStored(std::string_view path) {
+  const std::size_t componentStart = path.find_last_of("\\/:") + 1;
+  const std::size_t kept = path.find_last_not_of(". ");
+  // A component of dots alone (. and ..) names a folder, and stays.
+  if (kept == std::string_view::npos || kept < componentStart) {
+    return std::string(path);
+  }
+  return std::string(path.substr(0, kept + 1));
+}
+
 bool isPipeName(const std::string& path) {
   constexpr std::string_view prefix = "\\\\.\\pipe\\";
   if (path.size() <= prefix.size()) {
