@@ -76,7 +76,7 @@ void checkY4m(std::string_view text) {
   if (tsa::y4m::readStreamHeader(text, header, headerBytes)) {
     require(headerBytes <= tsa::y4m::maxLineBytes && text[headerBytes - 1] == '\n');
     require(header.width > 0 && header.height > 0);
-    const tsa::FrameFormat format = tsa::y4m::formatOf(header).value_or(tsa::defaultFrameFormat);
+    const tsa::FrameFormat format = tsa::y4m::formatOf(header).value_or(tsa::FrameFormat{});
     const std::string written = tsa::y4m::outputHeader(format, header);
     if (written.size() > tsa::y4m::maxLineBytes) {
       return;  // long fields copied from a long header

@@ -108,7 +108,7 @@ TEST_F(ScanEditListTest, SumsFrameCountsAndRewindsForTheCopyPass) {
   touch({"a.yuv", "b.yuv"});
   EditListReader list =
       listOf(path("a.yuv") + " 0 10\n\n" + path("b.yuv") + " 5 0\r\n  \n" + path("a.yuv") + " 3 7");
-  const ScanResult scan = scanEditList(list, captured_.console());
+  const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
   EXPECT_EQ(scan.status, ExitStatus::Success);
   EXPECT_EQ(scan.totalFrames, 17);
   EXPECT_EQ(captured_.text(), "");
@@ -124,7 +124,7 @@ TEST_F(ScanEditListTest, SumsFrameCountsAndRewindsForTheCopyPass) {
 
 TEST_F(ScanEditListTest, EmptyListIsValidAndCopiesNothing) {
   EditListReader list = listOf("");
-  const ScanResult scan = scanEditList(list, captured_.console());
+  const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
   EXPECT_EQ(scan.status, ExitStatus::Success);
   EXPECT_EQ(scan.totalFrames, 0);
   EXPECT_EQ(captured_.text(), "");
@@ -134,7 +134,7 @@ TEST_F(ScanEditListTest, TotalsBeyondThirtyTwoBitsDoNotOverflow) {
   touch({"a.yuv"});
   const std::string line = path("a.yuv") + " 0 2147483647\n";
   EditListReader list = listOf(line + line + line);
-  const ScanResult scan = scanEditList(list, captured_.console());
+  const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
   EXPECT_EQ(scan.status, ExitStatus::Success);
   EXPECT_EQ(scan.totalFrames, 3 * std::int64_t{2147483647});
 }
@@ -149,13 +149,15 @@ TEST_F(ScanEditListTest, AcceptsThirteenDistinctSourcesAndRejectsAFourteenth) {
   }
   {
     EditListReader list = listOf(thirteen);
-    EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::Success);
+    EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+              ExitStatus::Success);
     EXPECT_EQ(captured_.text(), "");
   }
   // The fourteenth name ends the scan when its line is read, before the
   // existence check and before the malformed line after it.
   EditListReader list = listOf("missing-first.yuv 0 1\n" + thirteen + "fourteenth.yuv 0 1\nbad\n");
-  EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::TooManySources);
+  EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+            ExitStatus::TooManySources);
   EXPECT_EQ(captured_.text(), "Too many unique filenames in the edit list. Aborting.\n");
 }
 
@@ -167,7 +169,8 @@ TEST_F(ScanEditListTest, NamesAreComparedByteForByte) {
   // The same file written two ways is two names; the second cannot be opened
   // here (no such name in upper case), which proves both were checked.
   EditListReader list = listOf(path("clip.yuv") + " 0 1\n" + path("CLIP.yuv") + " 0 1\n");
-  EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);
+  EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+            ExitStatus::SourceNotFound);
   EXPECT_EQ(captured_.text(), "Input file \"" + path("CLIP.yuv") + "\" not found. Aborting.\n");
 }
 
@@ -175,7 +178,8 @@ TEST_F(ScanEditListTest, ReportsTheFirstMissingSourceInListOrder) {
   touch({"here.yuv"});
   EditListReader list =
       listOf(path("here.yuv") + " 0 1\nfirst-gone.yuv 0 1\nsecond-gone.yuv 0 1\n");
-  EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);
+  EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+            ExitStatus::SourceNotFound);
   EXPECT_EQ(captured_.text(), "Input file \"first-gone.yuv\" not found. Aborting.\n");
 }
 
@@ -183,13 +187,15 @@ TEST_F(ScanEditListTest, DirectoriesAndFilesBeingWrittenCannotBeSources) {
   ASSERT_TRUE(std::filesystem::create_directory(path("folder")));
   {
     EditListReader list = listOf(path("folder") + " 0 1\n");
-    EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);
+    EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+              ExitStatus::SourceNotFound);
   }
   touch({"busy.yuv"});
   OpenResult writer = openForWriting(path("busy.yuv"));
   ASSERT_TRUE(writer.file.isOpen());
   EditListReader list = listOf(path("busy.yuv") + " 0 1\n");
-  EXPECT_EQ(scanEditList(list, captured_.console()).status, ExitStatus::SourceNotFound);
+  EXPECT_EQ(scanEditList(list, captured_.console(), testing::toolScanRules()).status,
+            ExitStatus::SourceNotFound);
 }
 
 TEST_F(ScanEditListTest, MalformedLinesAreReportedWithTheirLineNumber) {
@@ -217,7 +223,8 @@ TEST_F(ScanEditListTest, MalformedLinesAreReportedWithTheirLineNumber) {
   for (const auto& [text, message] : cases) {
     CapturedConsole captured;
     EditListReader list = listOf(text);
-    EXPECT_EQ(scanEditList(list, captured.console()).status, ExitStatus::BadEditInstruction);
+    EXPECT_EQ(scanEditList(list, captured.console(), testing::toolScanRules()).status,
+              ExitStatus::BadEditInstruction);
     EXPECT_EQ(captured.text(), message);
   }
 }
@@ -236,7 +243,7 @@ TEST_F(ScanEditListTest, LinesAndNamesOfAnyLengthAreReadWhole) {
     text += path(longName) + " 0 " + std::to_string(i % 3) + "\n";
   }
   EditListReader list = listOf(text);
-  const ScanResult scan = scanEditList(list, captured_.console());
+  const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
   EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
   EXPECT_EQ(scan.totalFrames, 1 + 19999);
   EditInstruction inst;

@@ -107,7 +107,7 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     OpenResult outFile = openForWriting(path("out.yuv"));
     EXPECT_TRUE(outFile.file.isOpen());
     OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
-    const ScanResult scan = scanEditList(list, captured_.console());
+    const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
     const FrameBuffer frameBuf =
         allocateFrameBuffer(frameBufBytes(defaultFrameFormat), captured_.console());

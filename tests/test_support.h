@@ -11,17 +11,35 @@
 #include <vector>
 
 #include "engine/format/frame_format.h"
+#include "engine/list/pre_scan.h"
 #include "engine/system/console.h"
+
+// The size of the frames the tool under test takes when nothing names a
+// format, as its build gives it.
+#ifndef TSA_TOOL_WIDTH
+#define TSA_TOOL_WIDTH 1920
+#define TSA_TOOL_HEIGHT 1080
+#endif
 
 namespace tsa {
 
-/// The bytes of one frame of the build's default format, which a run takes
-/// when nothing names another.
+/// The frames the tool under test takes when nothing names a format, and
+/// their width, height and bytes.
+inline constexpr std::int32_t frameWidth = TSA_TOOL_WIDTH;
+inline constexpr std::int32_t frameHeight = TSA_TOOL_HEIGHT;
+inline constexpr FrameFormat defaultFrameFormat{frameWidth, frameHeight, {}};
 inline const std::int64_t frameSize = defaultFrameFormat.frameBytes();
 
 }  // namespace tsa
 
 namespace tsa::testing {
+
+/// What a run of the tool under test asks of its pre-scan, without options.
+[[nodiscard]] inline ScanRules toolScanRules() {
+  ScanRules rules;
+  rules.defaultFormat = defaultFrameFormat;
+  return rules;
+}
 
 /// A fresh folder under the system's temporary folder, removed with
 /// everything in it when the fixture ends.

@@ -174,7 +174,7 @@ std::optional<Output> openOutput(const std::string& outFile, const FileIdentity&
 ExitStatus showInstead(const CommandLine& line, Console& console) {
   switch (line.verdict) {
     case CommandLine::Verdict::Help:
-      printHelp(console);
+      printHelp(console, line.options.defaultFormat);
       return ExitStatus::Success;
     case CommandLine::Verdict::Version:
       console.print("%stestset-assembler %s\n", banner, version);
@@ -214,8 +214,9 @@ bool openEditList(const std::string& editListFile, EditListReader& pEditListFile
 ExitStatus scanRun(EditListReader& pEditListFile, const RunOptions& options,
                    const std::string& outFile, bool device, ScanResult& scan, bool& y4mOutput,
                    Console& console) {
-  scan = scanEditList(pEditListFile, console,
-                      ScanRules{options.format, options.maxSources, options.strict});
+  scan = scanEditList(
+      pEditListFile, console,
+      ScanRules{options.defaultFormat, options.format, options.maxSources, options.strict});
   if (scan.status != ExitStatus::Success) {
     return scan.status;
   }
@@ -363,11 +364,12 @@ ExitStatus checkRun(EditListReader& pEditListFile, const FileIdentity& editList,
 
 }  // namespace
 
-std::FILE* messageStream(const std::vector<std::string>& arguments) {
+std::FILE* messageStream(const std::vector<std::string>& arguments,
+                         const FrameFormat& defaultFormat) {
   const std::vector<std::string> afterProgram =
       arguments.empty() ? arguments
                         : std::vector<std::string>(arguments.begin() + 1, arguments.end());
-  const CommandLine line = readCommandLine(afterProgram);
+  const CommandLine line = readCommandLine(afterProgram, defaultFormat);
   // Frames or checksums on standard output send the messages to standard
   // error; so does a command line that meant to send them there and cannot
   // be run: its usage text must not go down an encoder's pipe.
@@ -394,9 +396,10 @@ void printDoneLine(Console& console, std::int64_t elapsedSeconds) {
   }
 }
 
-ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console) {
-  const CommandLine line =
-      readCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+ExitStatus runDriver(int argc, const char* const* argv, std::FILE* answers, Console& console,
+                     const FrameFormat& defaultFormat) {
+  const CommandLine line = readCommandLine(
+      std::vector<std::string>(argv + std::min(argc, 1), argv + argc), defaultFormat);
   if (line.verdict != CommandLine::Verdict::Run) {
     return showInstead(line, console);
   }

@@ -1,28 +1,12 @@
-#include <cstdio>
-#include <string>
-#include <vector>
+// A tool: the frames it takes when nothing names a format, 1920x1080
+// yuv420p unless the build names another size.
+#include "driver/run_tool.h"
 
-#include "driver/command_line.h"
-#include "driver/driver.h"
-#include "engine/system/stop.h"
+#ifndef TSA_DEFAULT_WIDTH
+#define TSA_DEFAULT_WIDTH 1920
+#define TSA_DEFAULT_HEIGHT 1080
+#endif
 
 int main(int argc, char** argv) {
-  tsa::prepareStandardStreams();
-  // An output pipe whose reader has gone is a failed write, and a console
-  // that has gone does not stop the assembly.
-  tsa::ignoreBrokenPipes();
-  const std::vector<std::string> arguments = tsa::commandLineArguments(argc, argv);
-  std::vector<const char*> pointers;
-  pointers.reserve(arguments.size());
-  for (const std::string& argument : arguments) {
-    pointers.push_back(argument.c_str());
-  }
-  tsa::Console console = tsa::Console::forStream(tsa::messageStream(arguments));
-  const tsa::ExitStatus status =
-      tsa::runDriver(static_cast<int>(pointers.size()), pointers.data(), stdin, console);
-  console.flush();
-  if (status == tsa::ExitStatus::Interrupted) {
-    tsa::endAsStopped();
-  }
-  return static_cast<int>(status);
+  return tsa::runTool(argc, argv, tsa::FrameFormat{TSA_DEFAULT_WIDTH, TSA_DEFAULT_HEIGHT, {}});
 }

@@ -154,9 +154,9 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
 // its name only on a line of two names.
 std::string problemWithOptions(const CommandLine& line) {
   const RunOptions& options = line.options;
-  // Parts the options leave out are the build's default here; the run may
+  // Parts the options leave out are the tool's default here; the run may
   // take them from its sources, and checks again.
-  FrameFormat format = defaultFrameFormat;
+  FrameFormat format = options.defaultFormat;
   if (options.format.size) {
     format.width = options.format.size->width;
     format.height = options.format.size->height;
@@ -183,8 +183,10 @@ std::string problemWithOptions(const CommandLine& line) {
 
 }  // namespace
 
-CommandLine readCommandLine(const std::vector<std::string>& arguments) {
+CommandLine readCommandLine(const std::vector<std::string>& arguments,
+                            const FrameFormat& defaultFormat) {
   CommandLine line;
+  line.options.defaultFormat = defaultFormat;
   bool optionsEnd = false;
   const auto bad = [&line](std::string problem) {
     line.verdict = CommandLine::Verdict::BadOption;
@@ -259,7 +261,7 @@ void printUsage(Console& console) {
   console.print("Parameter 2: names of output file (.yuv)\n");
 }
 
-void printHelp(Console& console) {
+void printHelp(Console& console, const FrameFormat& defaultFormat) {
   printUsage(console);
   console.print(
       "\n"
@@ -297,10 +299,10 @@ void printHelp(Console& console) {
       "The frames' size, pixel format and rate come, part by part, from the\n"
       "options, else the first Y4M source's header, else what the raw sources'\n"
       "names state (foreman_352x288_30.yuv, clip_1080p50_10bit.yuv, akiyo_cif.yuv),\n"
-      "else the build's default, %s. Names or headers that disagree are\n"
+      "else the tool's default, %s. Names or headers that disagree are\n"
       "refused before anything is written; the options overrule a name, with a\n"
       "warning.\n",
-      defaultFrameFormat.describe().c_str());
+      defaultFormat.describe().c_str());
 }
 
 }  // namespace tsa

@@ -15,6 +15,7 @@ namespace tsa {
 
 /// What a run is asked to do besides its two names.
 struct RunOptions {
+  FrameFormat defaultFormat;          // the tool's, where nothing names a format
   FormatStatement format;             // --size, --pix-fmt and --frame-rate, as given
   bool y4mOutput = false;             // --y4m
   bool rawOutput = false;             // --raw
@@ -42,11 +43,13 @@ struct CommandLine {
   std::string problem;  // one line, for BadOption
 };
 
-/// Reads the arguments after the program name. Options start with two
+/// Reads the arguments after the program name, for a tool whose frames are
+/// `defaultFormat` where nothing names a format. Options start with two
 /// dashes and may stand anywhere until `--`, which ends them; a value
 /// follows an `=` or comes as the next argument. Anything else (`-` and
 /// `-x` too) is a name.
-[[nodiscard]] CommandLine readCommandLine(const std::vector<std::string>& arguments);
+[[nodiscard]] CommandLine readCommandLine(const std::vector<std::string>& arguments,
+                                          const FrameFormat& defaultFormat);
 
 /// The second name of the arguments after the program name (the output),
 /// found as readCommandLine finds names but read on past any option that
@@ -56,8 +59,8 @@ struct CommandLine {
 /// Prints the usage text: what the tool does and its two names.
 void printUsage(Console& console);
 
-/// Prints the usage text with the options below it, and the build's
+/// Prints the usage text with the options below it, and the tool's
 /// default format.
-void printHelp(Console& console);
+void printHelp(Console& console, const FrameFormat& defaultFormat);
 
 }  // namespace tsa

@@ -1,25 +1,11 @@
-// The build's frame size, exit statuses and the parsed form of one
-// edit-list line: the vocabulary every part of the tool shares.
+// Exit statuses and the parsed form of one edit-list line: the vocabulary
+// every part of the tool shares.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#ifndef TSA_FRAME_WIDTH
-#define TSA_FRAME_WIDTH 1920
-#endif
-#ifndef TSA_FRAME_HEIGHT
-#define TSA_FRAME_HEIGHT 1080
-#endif
-
 namespace tsa {
-
-/// Width and height of the frames a run takes when nothing names a format
-/// (see frame_format.h), fixed when the program is built.
-inline constexpr std::int32_t frameWidth = TSA_FRAME_WIDTH;
-inline constexpr std::int32_t frameHeight = TSA_FRAME_HEIGHT;
-
-static_assert(frameWidth > 0 && frameHeight > 0, "frame geometry must be positive");
 
 /// The process exit status of every outcome; the numbers are what scripts see.
 enum class ExitStatus : int {

@@ -82,10 +82,12 @@ class PixelFormat {
 /// make the frame buffer, and frame offsets stay far inside 64 bits.
 inline constexpr std::int64_t maxFrameBytes = std::int64_t{1} << 30;
 
-/// The frames of a run.
+/// The frames of a run: 1920x1080 yuv420p until told otherwise. The frames
+/// a run takes when nothing names a format are each tool's own, and reach
+/// the engine as a value (see ScanRules).
 struct FrameFormat {
-  std::int64_t width = frameWidth;
-  std::int64_t height = frameHeight;
+  std::int64_t width = 1920;
+  std::int64_t height = 1080;
   PixelFormat pixels;
   friend bool operator==(const FrameFormat&, const FrameFormat&) = default;
 
@@ -104,9 +106,6 @@ struct FrameFormat {
     return width == other.width && height == other.height && pixels.sameBytesAs(other.pixels);
   }
 };
-
-/// The build's format, which a run takes when nothing else names one.
-inline constexpr FrameFormat defaultFrameFormat{};
 
 /// Reads a size written WxH: two whole numbers above 0. Nothing when it is
 /// malformed; whether the frame fits is the caller's to check.

@@ -127,8 +127,10 @@ std::string RunFormat::origins() const {
   return text;
 }
 
-RunFormat decideRunFormat(std::span<const StatingSource> sources, const FormatStatement& options) {
+RunFormat decideRunFormat(std::span<const StatingSource> sources, const FormatStatement& options,
+                          const FrameFormat& defaultFormat) {
   RunFormat run;
+  run.format = defaultFormat;
   const Decided<FrameSize> size = decidePart(sources, options, sizePart.field);
   const Decided<PixelFormat> pixels = decidePart(sources, options, pixelsPart.field);
   const Decided<FrameRate> rate = decidePart(sources, options, &FormatStatement::rate);

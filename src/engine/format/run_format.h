@@ -40,7 +40,7 @@ struct FormatConflict {
 
 /// The run's format, and where each part of it comes from.
 struct RunFormat {
-  FrameFormat format = defaultFrameFormat;
+  FrameFormat format;
   std::optional<FrameRate> rate;
   FormatOrigin sizeFrom = FormatOrigin::Default;
   FormatOrigin pixelsFrom = FormatOrigin::Default;
@@ -65,10 +65,11 @@ struct RunFormat {
 
 /// Decides the run's format, part by part, in this order: what `options`
 /// give; the first Y4M header's; the first name that states the part;
-/// the build's default. A raw source whose name states a size or pixel
+/// `defaultFormat`, the tool's. A raw source whose name states a size or pixel
 /// format other than the one decided from a header or an earlier name is
 /// a conflict; one whose name the options overrule is listed.
 [[nodiscard]] RunFormat decideRunFormat(std::span<const StatingSource> sources,
-                                        const FormatStatement& options);
+                                        const FormatStatement& options,
+                                        const FrameFormat& defaultFormat);
 
 }  // namespace tsa

@@ -19,7 +19,7 @@ namespace tsa {
 struct FrameLayout {
   std::int64_t headerBytes = 0;
   std::int64_t markerBytes = 0;
-  std::int64_t pictureBytes = defaultFrameFormat.frameBytes();
+  std::int64_t pictureBytes = FrameFormat{}.frameBytes();
 
   /// Where frame `frame` (counted from 0) starts: its marker, then its
   /// picture of pictureBytes.

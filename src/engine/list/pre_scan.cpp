@@ -210,7 +210,7 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console, const S
     probes.push_back(probeSource(name, result.sources.emplace_back()));
   }
   const std::vector<StatingSource> statements = statementsOf(result.sources);
-  const RunFormat run = decideRunFormat(statements, rules.format);
+  const RunFormat run = decideRunFormat(statements, rules.format, rules.defaultFormat);
   for (std::size_t i = 0; i < probes.size(); ++i) {
     result.sources[i].layout.pictureBytes = run.format.frameBytes();
     if (reportUnusable(i, probes[i], result.sources, statements, run, console)) {

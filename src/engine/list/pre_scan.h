@@ -30,6 +30,7 @@ struct ScanResult {
 
 /// What a run asks of its pre-scan.
 struct ScanRules {
+  FrameFormat defaultFormat;        // the tool's, where nothing names one
   FormatStatement format;           // what the options say of the frames
   int maxSources = maxSourceFiles;  // distinct source names allowed
   bool strict = false;              // every doubt is a refusal (--strict)
@@ -40,7 +41,7 @@ struct ScanRules {
 /// checks, in order of first appearance, that every distinct source is
 /// there to be read. Decides the run's format part by part (see
 /// decideRunFormat): what `rules.format` gives, the first Y4M header's,
-/// what the raw sources' names state, the build's default; checks that
+/// what the raw sources' names state, `rules.defaultFormat`; checks that
 /// every Y4M source holds frames of that format and that no raw source's
 /// name states another size or pixel format than a header or an earlier
 /// name. Where a part comes from names, prints a line that says the
