@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing the tool needs on Debian or Ubuntu,
 # and only what is missing: cmake, g++, make, GoogleTest, OpenSSL's
-# libcrypto (the checksums' MD5) and libcurl (sources on web servers); with
+# libcrypto (the checksums' MD5), libcurl (sources on web servers) and the
+# certificate authorities https is checked against (ca-certificates, which
+# libcurl only recommends: a minimal system goes without it); with
 # --tests the web servers the HTTP tests start (nginx-light, openssl, python3). With --windows
 # it adds the MinGW-w64 cross compiler, Wine and GoogleTest's sources for
 # the Windows build. Run as root, or as a user who may use sudo.
@@ -16,6 +18,7 @@ need_command make make
 need_file /usr/include/gtest/gtest.h libgtest-dev
 need_file /usr/include/openssl/evp.h libssl-dev
 need_file /usr/include/x86_64-linux-gnu/curl/curl.h libcurl4-openssl-dev
+need_file /etc/ssl/certs/ca-certificates.crt ca-certificates
 need_command pkg-config pkg-config
 if [ "${1:-}" = --tests ]; then
   need_command nginx nginx-light

@@ -180,6 +180,40 @@ TEST_F(HttpSources, AHundredOneFrameSplicesOnOneConnection) {
   EXPECT_EQ(std::set<std::string>(connections.begin(), connections.end()).size(), 1U);
 }
 
+// A run loads libcurl when it meets its first URL, and libcrypto when it
+// takes its first checksum: a run from local files maps neither, and
+// stays as small as it was before sources on servers. The dynamic
+// loader names every library it loads (LD_DEBUG=files).
+TEST_F(HttpSources, OnlyARunThatNeedsTheNetworkLoadsItsLibraries) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows build takes its libraries from the system";
+#else
+  const std::string clip = serve("local_cif.yuv", cifClip(6, 2));
+  writeText(path("local_cif.yuv"), cifClip(6, 2));
+  const struct {
+    std::vector<std::string> args;
+    std::string source;
+    bool curl, crypto;
+  } cases[] = {
+      {{"--quiet", "--yes", "list.txt", "out.yuv"}, "local_cif.yuv", false, false},
+      {{"--quiet", "--yes", "--framemd5=out.md5", "list.txt", "out.yuv"},
+       "local_cif.yuv",
+       false,
+       true},
+      // libcurl brings libcrypto with it.
+      {{"--quiet", "--yes", "list.txt", "out.yuv"}, url("HTTP", clip), true, true},
+  };
+  for (const auto& c : cases) {
+    writeText(path("list.txt"), c.source + " 1 1\n");
+    const ToolRun copied = run(c.args, {"LD_DEBUG=files"});
+    EXPECT_EQ(copied.status, 0) << copied.err;
+    EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(6, 1));
+    EXPECT_EQ(copied.err.find("file=libcurl") != std::string::npos, c.curl) << c.source;
+    EXPECT_EQ(copied.err.find("file=libcrypto") != std::string::npos, c.crypto) << c.source;
+  }
+#endif
+}
+
 TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
   const std::string clip = serve("here_cif.yuv", cifClip(1, 3));
   struct Case {
@@ -207,8 +241,12 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
       {url("HTTP", "soft404/" + prefix_ + "_missing.yuv"), {}, page + "application/xhtml\\+xml"},
       {"http://127.0.0.1:9/a.yuv", {}, "Failed to connect to 127.0.0.1 port 9 .*"},
       {"http://no-such-host.invalid/a.yuv", {}, "Could not resolve host: no-such-host.invalid"},
-      // The test's authority is not one the system trusts.
+      // The test's authority is not one the system trusts; a store that
+      // cannot be read is named.
       {tls, {}, "SSL certificate problem: .*"},
+      {tls,
+       {"CURL_CA_BUNDLE=" + dir_ + "/no-such.crt"},
+       escaped("no trusted certificates in \"" + dir_ + "/no-such.crt\"")},
   };
 #endif
   for (const Case& c : cases) {

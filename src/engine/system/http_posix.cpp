@@ -1,5 +1,3 @@
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -9,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/system/curl_library.h"
 #include "engine/system/http.h"
 #include "engine/system/http_answer.h"
 #include "engine/system/stop.h"
@@ -16,10 +15,11 @@
 namespace tsa {
 namespace {
 
-// libcurl for the whole process: set up once, and one multi handle whose
-// connection cache keeps a connection to each server for the next request
-// (1,000 one-frame splices of one URL are 1,000 requests on one
-// connection). The run makes one request at a time.
+// libcurl for the whole process: loaded and set up once, when the first
+// URL is met, and one multi handle whose connection cache keeps a
+// connection to each server for the next request (1,000 one-frame splices
+// of one URL are 1,000 requests on one connection). The run makes one
+// request at a time.
 class Client {
  public:
   static Client& get() {
@@ -29,24 +29,37 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
+  /// False where libcurl could not be loaded; whyNot() says why.
+  [[nodiscard]] bool loaded() const { return library_ != nullptr; }
+  [[nodiscard]] const std::string& whyNot() const { return whyNot_; }
+  [[nodiscard]] const curl::Library& library() const { return *library_; }
   [[nodiscard]] CURL* easy() const { return easy_; }
   [[nodiscard]] CURLM* multi() const { return multi_; }
 
  private:
-  Client() {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
+  Client() : library_(curl::library(whyNot_)) {
+    if (library_ != nullptr) {
+      library_->global_init(CURL_GLOBAL_DEFAULT);
+      easy_ = library_->easy_init();
+      multi_ = library_->multi_init();
+    }
   }
   ~Client() {
-    curl_multi_cleanup(multi_);
-    curl_easy_cleanup(easy_);
-    curl_global_cleanup();
+    if (library_ != nullptr) {
+      library_->multi_cleanup(multi_);
+      library_->easy_cleanup(easy_);
+      library_->global_cleanup();
+    }
   }
 
+  std::string whyNot_;
+  const curl::Library* library_;
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
 };
+
+// libcurl's functions, once the client has loaded them.
+const curl::Library& lib() { return Client::get().library(); }
 
 // The certificate authorities curl's own tool reads from the environment;
 // the library does not look there by itself.
@@ -77,6 +90,20 @@ bool headerValue(std::string_view line, std::string_view name, std::string& valu
   return true;
 }
 
+// Why a transfer failed: the library's words, or, where they would leave a
+// user guessing, words to act on.
+std::string describeFailure(CURLcode result, const char* errorText) {
+  if (result == CURLE_SSL_CACERT_BADFILE) {
+    // No certificate store: Debian's ca-certificates is only a
+    // recommendation of libcurl, and a minimal system goes without it.
+    const char* bundle = caBundle();
+    return bundle != nullptr ? "no trusted certificates in \"" + std::string(bundle) + "\""
+                             : "no trusted certificates: install ca-certificates or set "
+                               "CURL_CA_BUNDLE";
+  }
+  return errorText[0] != '\0' ? std::string(errorText) : lib().easy_strerror(result);
+}
+
 }  // namespace
 
 struct UrlReader::Transferring : http::ReadOfUrl {
@@ -102,11 +129,13 @@ struct UrlReader::Transferring : http::ReadOfUrl {
 
   void stop() {
     if (active) {
-      curl_multi_remove_handle(client.multi(), client.easy());
+      lib().multi_remove_handle(client.multi(), client.easy());
       active = false;
     }
-    curl_slist_free_all(headers);
-    headers = nullptr;
+    if (headers != nullptr) {
+      lib().slist_free_all(headers);
+      headers = nullptr;
+    }
   }
 
   void start();
@@ -153,10 +182,14 @@ struct UrlReader::Transferring : http::ReadOfUrl {
 };
 
 void UrlReader::Transferring::start() {
+  if (!client.loaded()) {
+    reason = client.whyNot();
+    return;  // nothing under way: the read ends, with the reason
+  }
   CURL* easy = client.easy();
   // A reset keeps the connections the handle holds.
-  curl_easy_reset(easy);
-  curl_slist_free_all(headers);
+  lib().easy_reset(easy);
+  lib().slist_free_all(headers);
   headers = nullptr;
   done = false;
   paused = false;
@@ -164,42 +197,42 @@ void UrlReader::Transferring::start() {
   judged = false;
   errorText[0] = '\0';
   const std::int64_t from = first + delivered;
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
-                   url.size() > 5 && (url[4] | 0x20) == 's' ? "https" : "http,https");
-  curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+  lib().easy_setopt(easy, CURLOPT_URL, url.c_str());
+  lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  lib().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  lib().easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+  lib().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
+                    url.size() > 5 && (url[4] | 0x20) == 's' ? "https" : "http,https");
+  lib().easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
   if (const char* bundle = caBundle()) {
-    curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+    lib().easy_setopt(easy, CURLOPT_CAINFO, bundle);
   }
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutSeconds));
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transferring::onBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transferring::onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transferring::onProgress);
+  lib().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds));
+  lib().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  lib().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutSeconds));
+  lib().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  lib().easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+  lib().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transferring::onBody);
+  lib().easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  lib().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transferring::onHeader);
+  lib().easy_setopt(easy, CURLOPT_HEADERDATA, this);
+  lib().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  lib().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transferring::onProgress);
   const http::Request request = http::requestFor(info, first, length, from);
   toDrop = request.toDrop;
   if (!request.range.empty()) {
-    curl_easy_setopt(easy, CURLOPT_RANGE, request.range.c_str());
+    lib().easy_setopt(easy, CURLOPT_RANGE, request.range.c_str());
   }
   if (!request.validator.empty()) {
-    headers = curl_slist_append(headers, request.validator.c_str());
+    headers = lib().slist_append(headers, request.validator.c_str());
   }
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-  curl_multi_add_handle(client.multi(), easy);
+  lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  lib().multi_add_handle(client.multi(), easy);
   active = true;
 }
 
 bool UrlReader::Transferring::answerIsUsable() {
-  curl_easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &answer.status);
+  lib().easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &answer.status);
   judged = true;
   const http::Verdict verdict =
       http::judge(answer, info, probing, first + delivered, toDrop, reason);
@@ -236,7 +269,7 @@ std::size_t UrlReader::Transferring::take(const char* bytes, std::size_t count) 
 bool UrlReader::Transferring::retry() {
   // The library's words, or the server's status, for what went wrong.
   if (reason.empty()) {
-    reason = errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result);
+    reason = describeFailure(result, errorText);
   }
   const bool broken = result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
                       result == CURLE_OPERATION_TIMEDOUT || result == CURLE_GOT_NOTHING ||
@@ -276,6 +309,9 @@ void UrlReader::open(const std::string& url, const UrlInfo& info, std::int64_t f
 
 Transfer UrlReader::read(std::span<unsigned char> buffer) {
   Transferring& state = *state_;
+  if (!state.client.loaded()) {
+    return {0, EIO};
+  }
   if (state.remaining() >= 0) {
     buffer = buffer.first(static_cast<std::size_t>(
         std::min<std::int64_t>(state.remaining(), static_cast<std::int64_t>(buffer.size()))));
@@ -299,13 +335,13 @@ Transfer UrlReader::read(std::span<unsigned char> buffer) {
   while (state.active && state.filled < buffer.size()) {
     if (state.paused && state.carryEnd == 0) {
       state.paused = false;
-      curl_easy_pause(state.client.easy(), CURLPAUSE_CONT);
+      lib().easy_pause(state.client.easy(), CURLPAUSE_CONT);
       continue;
     }
     int running = 0;
-    curl_multi_perform(state.client.multi(), &running);
+    lib().multi_perform(state.client.multi(), &running);
     int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(state.client.multi(), &queued)) {
+    while (CURLMsg* message = lib().multi_info_read(state.client.multi(), &queued)) {
       if (message->msg == CURLMSG_DONE) {
         state.done = true;
         state.result = message->data.result;
@@ -337,7 +373,7 @@ Transfer UrlReader::read(std::span<unsigned char> buffer) {
         state.retryFirst = true;
         break;
       }
-      curl_multi_poll(state.client.multi(), nullptr, 0, 50, nullptr);
+      lib().multi_poll(state.client.multi(), nullptr, 0, 50, nullptr);
     }
   }
   state.delivered += static_cast<std::int64_t>(state.filled);
