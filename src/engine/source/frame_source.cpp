@@ -1,7 +1,6 @@
 #include "engine/source/frame_source.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "engine/system/aligned_buffer.h"
 #include "engine/system/stop.h"
@@ -42,143 +41,78 @@ Probe readLayout(std::string_view start, SourceForm& form) {
   return Probe::Usable;
 }
 
-// Asks the URL `name` what it is, and reads its first bytes for a header.
-Probe probeUrlSource(const std::string& name, SourceForm& form) {
-  std::string start(2 * y4m::maxLineBytes, '\0');
-  std::size_t got = 0;
-  UrlInfo info;
-  if (!probeUrl(name, info, std::span(reinterpret_cast<unsigned char*>(start.data()), start.size()),
-                got, form.failure)) {
-    return Probe::NotFound;
-  }
-  start.resize(got);
-  form.url = info;
-  form.bytes = std::max<std::int64_t>(info.length, 0);
-  return readLayout(start, form);
-}
-
 }  // namespace
 
 Probe probeSource(const std::string& name, SourceForm& form) {
   form = SourceForm{};
   form.name = name;
-  if (isUrl(name)) {
-    return probeUrlSource(name, form);
-  }
-  const PathInfo info = lookAt(name);
-  if (!info.readable) {
-    return Probe::NotFound;
-  }
-  if (!info.regularFile) {
-    return Probe::Usable;
-  }
-  const OpenResult file = openForReading(name);
-  if (!file.file.isOpen()) {
-    return Probe::NotFound;
-  }
-  form.regularFile = file.regularFile;
-  form.bytes = file.size;
-  if (!file.regularFile) {
-    return Probe::Usable;  // swapped for something else since the look
-  }
-  // The header line and the first frame's marker line, at most.
-  std::string start(2 * y4m::maxLineBytes, '\0');
-  std::size_t got = 0;
-  for (Transfer read{1, 0}; got < start.size() && read.bytes > 0 && read.error == 0;) {
-    read = readSome(file.file, std::span(reinterpret_cast<unsigned char*>(start.data()) + got,
-                                         start.size() - got));
-    got += read.bytes;
-  }
-  start.resize(got);
-  return readLayout(start, form);
+  std::string start;
+  const Probe probe = probeBytes(name, form, start);
+  return probe == Probe::Usable ? readLayout(start, form) : probe;
 }
 
 bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool pastPageCache) {
-  name_ = form.name;
+  form_ = form;
   layout_ = form.layout;
   format_ = format;
-  block_ = 0;
   streamStarted_ = false;
   y4mStream_ = false;
   toDrop_ = 0;
   headBytes_ = 0;
-  url_ = form.url;
-  if (url_) {
-    // Bytes come as the ranges of startAt ask; a server without ranges
-    // sends a stream.
-    reader_ = std::make_unique<UrlReader>();
-    stream_ = !url_->ranges;
-    return true;
-  }
-  reader_.reset();
-  file_ = openForReading(form.name, PipeOpen::WaitForWriter);
-  if (!file_.file.isOpen()) {
+  bytes_ = openBytes(form, {pastPageCache, static_cast<std::size_t>(layout_.pictureBytes)});
+  if (!bytes_) {
     return false;
   }
-  // A pipe has no position to move to; a disk or a device with one is
-  // read where its frames lie, as a file is.
-  stream_ = !file_.regularFile && positionOf(file_.file) < 0;
-  if (pastPageCache && !stream_) {
-    // Frames smaller than a block keep the page cache, as the output does.
-    block_ = goPastPageCache(
-        file_.file, std::min(maxDirectBlock, static_cast<std::size_t>(layout_.pictureBytes)));
-  }
+  stream_ = bytes_->inOrderOnly();
+  block_ = bytes_->block();
   return true;
 }
 
 bool FrameSource::startAt(std::int64_t first, std::int64_t count) {
-  constexpr std::int64_t kNoEnd = std::numeric_limits<std::int64_t>::max();
   next_ = first;
-  if (reader_) {
-    std::int64_t from = 0;
-    std::int64_t bytes = -1;
-    if (!stream_) {
-      // The one range the frames take, within what the server holds.
-      from = layout_.offsetOf(first);
-      const std::int64_t held = url_->length >= 0 ? url_->length : kNoEnd;
-      const std::int64_t end = count >= 0 ? std::min(layout_.offsetOf(first + count), held) : held;
-      from = std::min(from, end);
-      bytes = end == kNoEnd ? -1 : end - from;
-    }
-    reader_->open(name_, *url_, from, bytes);
-  }
   if (stream_) {
     toDrop_ = first;  // read and dropped: a stream has no place to move to
-    return true;
+    return bytes_->startAt(0, -1);
   }
-  if (reader_) {
-    return true;
+  if (block_ != 0) {
+    return true;  // past the page cache every read finds its own place
   }
-  // Past the page cache every read finds its own place.
   const std::int64_t offset = layout_.offsetOf(first);
-  return block_ != 0 || offset == 0 || seekTo(file_.file, offset) == 0;
+  return bytes_->startAt(offset, count >= 0 ? layout_.offsetOf(first + count) - offset : -1);
 }
+
+namespace {
+
+// Reads `buffer` full with the bytes of `bytes` at `offset`.
+bool readAt(ByteSource& bytes, std::int64_t offset, std::span<unsigned char> buffer) {
+  if (!bytes.startAt(offset, static_cast<std::int64_t>(buffer.size()))) {
+    return false;
+  }
+  for (std::size_t got = 0; got < buffer.size();) {
+    const Transfer read = bytes.read(buffer.subspan(got));
+    if (read.bytes == 0) {
+      return false;  // the end, or a read that failed
+    }
+    got += read.bytes;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool FrameSource::markersAre(std::int64_t first, std::int64_t count,
                              std::string_view marker) const {
   if (marker.empty()) {
     return true;
   }
-  // A handle of its own, through the page cache: the source's may move
-  // data past it, in whole blocks only.
-  const OpenResult markers = openForReading(name_);
+  // Bytes of their own, through the page cache: the splice's may move data
+  // past it, in whole blocks only.
+  const std::unique_ptr<ByteSource> aside = openBytes(form_, {});
   std::array<unsigned char, y4m::maxLineBytes> bytes{};
   const std::span<unsigned char> wanted = std::span(bytes).first(marker.size());
-  if (!markers.file.isOpen()) {
-    return false;
-  }
   for (std::int64_t frame = first; frame < first + count; ++frame) {
-    if (seekTo(markers.file, offsetOf(frame)) != 0) {
-      return false;
-    }
-    for (std::size_t got = 0; got < wanted.size();) {
-      const Transfer read = readSome(markers.file, wanted.subspan(got));
-      if (read.bytes == 0) {
-        return false;  // the end, or a read that failed
-      }
-      got += read.bytes;
-    }
-    if (!std::equal(marker.begin(), marker.end(), wanted.begin())) {
+    if (!aside || !readAt(*aside, offsetOf(frame), wanted) ||
+        !std::equal(marker.begin(), marker.end(), wanted.begin())) {
       return false;
     }
   }
@@ -186,23 +120,22 @@ bool FrameSource::markersAre(std::int64_t first, std::int64_t count,
 }
 
 bool FrameSource::markersLikeTheFirst(std::int64_t first, std::int64_t count) const {
-  const OpenResult start = openForReading(name_);
+  const std::unique_ptr<ByteSource> aside = openBytes(form_, {});
   std::string marker(markerBytes(), '\0');
   const std::span<unsigned char> bytes(reinterpret_cast<unsigned char*>(marker.data()),
                                        marker.size());
-  return start.file.isOpen() && seekTo(start.file, offsetOf(0)) == 0 &&
-         readSome(start.file, bytes).bytes == bytes.size() && markersAre(first, count, marker);
+  return aside && readAt(*aside, offsetOf(0), bytes) && markersAre(first, count, marker);
 }
 
 std::string FrameSource::failure() const {
-  return reader_ ? reader_->reason() : describeError(error_);
+  return bytes_ ? bytes_->failure(error_) : describeError(error_);
 }
 
 FrameSource::Read FrameSource::shortRead() const {
   if (stopRequested()) {
     return Read::Stopped;
   }
-  if (reader_ && reader_->changed()) {
+  if (bytes_ && bytes_->changed()) {
     return Read::Changed;
   }
   return error_ != 0 ? Read::Failed : Read::RanOut;
@@ -298,8 +231,7 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
     if (stopRequested()) {
       return false;  // a pipe might keep the next read waiting
     }
-    const Transfer read =
-        reader_ ? reader_->read(buffer.subspan(got)) : readSome(file_.file, buffer.subspan(got));
+    const Transfer read = bytes_->read(buffer.subspan(got));
     if (read.error != 0) {
       error_ = read.error;
       return false;
@@ -340,7 +272,7 @@ FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
     skip = static_cast<std::size_t>(offset - start);
     const std::int64_t end = offset + static_cast<std::int64_t>(frameBytes);
     wanted = area.first(static_cast<std::size_t>(alignUp(end, block_) - start));
-    if (seekTo(file_.file, start) != 0) {
+    if (!bytes_->startAt(start, -1)) {
       return Read::RanOut;
     }
   }

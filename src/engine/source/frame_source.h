@@ -1,7 +1,8 @@
 // The source layer, on the format and system layers: where frames come
 // from.
-// A source: what the pre-scan finds it to be, and reads of whole frames
-// during the copy, past the page cache on block boundaries where the run
+// The frame reader: what the pre-scan finds a source to be, and reads of
+// whole frames during the copy, from the bytes its kind gives
+// (byte_source.h), past the page cache on block boundaries where the run
 // asks.
 #pragma once
 
@@ -16,35 +17,17 @@
 
 #include "engine/format/y4m.h"
 #include "engine/frame.h"
+#include "engine/source/byte_source.h"
+#include "engine/source/source_form.h"
 #include "engine/system/file.h"
-#include "engine/system/http.h"
 
 namespace tsa {
 
-/// A source as the pre-scan finds it, for the copy pass.
-struct SourceForm {
-  std::string name;  // as the list writes it
-  FrameLayout layout;
-  std::optional<y4m::StreamHeader> y4mHeader;  // a Y4M source's header
-  bool regularFile = false;
-  std::int64_t bytes = 0;      // a regular file's length, or a URL's where known
-  std::optional<UrlInfo> url;  // a source on a web server, as the pre-scan found it
-  std::string failure;         // why a URL cannot be had
-};
-
-/// What the pre-scan makes of a source.
-enum class Probe {
-  Usable,        // its frames can be copied
-  NotFound,      // it cannot be opened
-  BrokenHeader,  // it starts as Y4M, but its header cannot be read
-};
-
-/// Finds how the frames of the source `name` lie into `form`: a regular
-/// file or a URL that starts with the Y4M signature is read as Y4M, any
-/// other as raw frames; a URL is asked once for what it is (its failure
-/// goes to form.failure). Anything else (a pipe, a device) is only looked at, not opened:
-/// opening a pipe meets its writer, and closing it again would hand the
-/// writer a broken pipe. The layout's picture size is the caller's to set.
+/// Finds how the frames of the source `name` lie into `form`, once its
+/// kind has looked at it (see probeBytes): a source whose first bytes are
+/// the Y4M signature is read as Y4M, any other as raw frames; a source its
+/// kind does not open in the pre-scan (a pipe, a device) as its first
+/// frames will say. The layout's picture size is the caller's to set.
 [[nodiscard]] Probe probeSource(const std::string& name, SourceForm& form);
 
 /// One source, open for one splice: its frames are read one after the
@@ -96,10 +79,11 @@ class FrameSource {
   [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }
 
   /// True when the source is a file whose blocks another file may share.
-  [[nodiscard]] bool canShareBlocks() const { return file_.regularFile; }
+  [[nodiscard]] bool canShareBlocks() const { return bytes_ && bytes_->sharableFile() != nullptr; }
 
-  /// The source as the system knows it, for sharing its blocks.
-  [[nodiscard]] const FileHandle& handle() const { return file_.file; }
+  /// The source as the system knows it, for sharing its blocks (where
+  /// canShareBlocks).
+  [[nodiscard]] const FileHandle& handle() const { return *bytes_->sharableFile(); }
 
   /// Where frame `frame` starts in the source: its marker, then its picture.
   [[nodiscard]] std::int64_t offsetOf(std::int64_t frame) const { return layout_.offsetOf(frame); }
@@ -149,13 +133,11 @@ class FrameSource {
   /// frame marker (always, in a raw file).
   [[nodiscard]] static bool markerIsValid(std::span<const unsigned char> marker);
 
-  std::string name_;
-  OpenResult file_;
-  std::optional<UrlInfo> url_;
-  std::unique_ptr<UrlReader> reader_;  // a URL's bytes
+  SourceForm form_;
+  std::unique_ptr<ByteSource> bytes_;
   FrameLayout layout_;
   FrameFormat format_;
-  bool stream_ = false;         // a pipe: read once, from its start
+  bool stream_ = false;         // read in order only: a pipe, a server without ranges
   bool streamStarted_ = false;  // its first bytes are read
   bool y4mStream_ = false;
   std::int64_t toDrop_ = 0;  // frames of the stream before the first one asked for

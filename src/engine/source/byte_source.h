@@ -1,0 +1,73 @@
+// The bytes of a source, whatever keeps them: one small interface with a
+// unit for each kind behind it (a file, a pipe, a URL). The frame reader
+// above it knows no kind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "engine/source/source_form.h"
+#include "engine/system/file.h"
+
+namespace tsa {
+
+/// The bytes of one source, open for one splice.
+class ByteSource {
+ public:
+  ByteSource() = default;
+  ByteSource(const ByteSource&) = delete;
+  ByteSource& operator=(const ByteSource&) = delete;
+  virtual ~ByteSource() = default;
+
+  /// True when the bytes come in order from the start only (a pipe, a
+  /// server without byte ranges): what lies before the wanted bytes is
+  /// read and dropped, and a read may wait for someone else to write.
+  [[nodiscard]] virtual bool inOrderOnly() const = 0;
+
+  /// Makes the `length` bytes from `offset` on (to the end where -1) the
+  /// next to read; a source read in order only starts at its start
+  /// whatever `offset` says. False where it cannot be moved there.
+  [[nodiscard]] virtual bool startAt(std::int64_t offset, std::int64_t length) = 0;
+
+  /// Reads the next bytes into `buffer`, waiting for them: some, or none at
+  /// the end. A stop signal ends any wait with EINTR.
+  [[nodiscard]] virtual Transfer read(std::span<unsigned char> buffer) = 0;
+
+  /// Why a read failed with `error`, in words: the system's, or a server's.
+  [[nodiscard]] virtual std::string failure(int error) const { return describeError(error); }
+
+  /// True when the last read failed because the source is no longer the
+  /// version the pre-scan saw.
+  [[nodiscard]] virtual bool changed() const { return false; }
+
+  /// The block every read starts and ends on where the source is read past
+  /// the page cache, else 0.
+  [[nodiscard]] virtual std::size_t block() const { return 0; }
+
+  /// The file, where the source is a file whose blocks another may share;
+  /// else null.
+  [[nodiscard]] virtual const FileHandle* sharableFile() const { return nullptr; }
+};
+
+/// How a splice's bytes are to be read.
+struct ReadOptions {
+  bool pastPageCache = false;    // where the source allows it
+  std::size_t pictureBytes = 0;  // frames smaller than a block keep the page cache
+};
+
+/// Looks at the source `name` once, as its kind does, into `form`, with the
+/// first bytes it holds (up to two lines, for a Y4M header) into `start`
+/// where its kind reads them in the pre-scan. The one place kinds are told
+/// apart.
+[[nodiscard]] Probe probeBytes(const std::string& name, SourceForm& form, std::string& start);
+
+/// Opens the bytes of the source `form` describes for one splice (a pipe is
+/// waited for until its writer comes); null where they cannot be had, or a
+/// stop ended the wait.
+[[nodiscard]] std::unique_ptr<ByteSource> openBytes(const SourceForm& form,
+                                                    const ReadOptions& options);
+
+}  // namespace tsa

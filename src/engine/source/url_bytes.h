@@ -1,0 +1,20 @@
+// A source on a web server: asked once what it is, then read in byte
+// ranges, one version per run (or in order, where the server serves no
+// ranges).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/source/byte_source.h"
+
+namespace tsa {
+
+/// Asks the URL `name` what it is (its failure goes to form.failure), with
+/// its first bytes into `start`.
+[[nodiscard]] Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start);
+
+/// The bytes of the URL of `form`, pinned to the version the pre-scan saw.
+[[nodiscard]] std::unique_ptr<ByteSource> urlBytes(const SourceForm& form);
+
+}  // namespace tsa
