@@ -30,6 +30,8 @@ if [ "${1:-}" = --windows ]; then
   need_file /usr/lib/wine/wine64 wine64
   need_file /usr/src/googletest/CMakeLists.txt googletest
   need_command nroff groff-base
+  # Debian's source packages of the libraries built for Windows.
+  need_command dpkg-source dpkg-dev
 fi
 [ "${#missing[@]}" -eq 0 ] && exit 0
 

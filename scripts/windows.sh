@@ -2,8 +2,11 @@
 # Cross-builds the Windows tool with MinGW-w64, runs the test suite under
 # Wine and makes the .zip:
 #   scripts/windows.sh [BUILD_DIR]      (default build-win)
-# Installs what is missing first (scripts/setup.sh --windows). Wine runs in
-# a prefix of its own inside the build folder.
+# Installs what is missing first (scripts/setup.sh --windows), and
+# cross-builds libcurl from Debian's sources (scripts/cross-libs.sh) into
+# a cache kept between runs ($TSA_CROSS_CACHE, else
+# ~/.cache/testset-assembler/mingw-w64). Wine runs in a prefix of its own
+# inside the build folder.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-build-win}")
@@ -27,7 +30,11 @@ fi
 trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true; "$here/tests/web_servers.sh" stop "$servers" 2>/dev/null || true' EXIT
 /usr/lib/wine/wine64 cmd /c exit >>"$build/wine.log" 2>&1 </dev/null
 
-cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake"
+# libcurl for Windows, from Debian's sources, kept between runs.
+cross_libs="${TSA_CROSS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/testset-assembler/mingw-w64}"
+"$here/scripts/cross-libs.sh" "$cross_libs" curl
+
+cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake" -DTSA_CROSS_LIBS="$cross_libs"
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2
 (cd "$build" && cpack -G ZIP)

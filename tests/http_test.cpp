@@ -270,10 +270,6 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
       run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"http_proxy=" + urls_.at("PROXY")});
   EXPECT_EQ(proxied.status, 0) << proxied.out;
   EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 2));
-#ifdef _WIN32
-  std::cout << "Not tried: an authority named in CURL_CA_BUNDLE (WinHTTP takes the system's)\n";
-  return;
-#endif
   // The same server with the test's authority named is trusted.
   writeText(path("list.txt"), tls + " 1 1\n");
   const ToolRun trusted =

@@ -1,6 +1,6 @@
 // Sources on web servers: what the pre-scan asks of a URL, and byte ranges
-// of it read as they arrive, one version of the resource per run. libcurl
-// on POSIX systems, WinHTTP on Windows; TLS certificates and host names are
+// of it read as they arrive, one version of the resource per run, through
+// libcurl on every platform (Schannel on Windows); TLS certificates and host names are
 // always verified, redirects followed (at most 5, never from https to
 // http), credentials in the URL and ~/.netrc used, proxies from the usual
 // variables honoured.
