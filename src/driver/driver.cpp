@@ -242,8 +242,13 @@ ExitStatus planRun(EditListReader& pEditListFile, const RunOptions& options,
     return status;
   }
   plan = planOf(std::move(scan), options, y4mOutput);
-  return reportHeaderDifferences(plan, options.strict, console) ? ExitStatus::Success
-                                                                : ExitStatus::SourceNotFound;
+  if (!reportHeaderDifferences(plan, options.strict, console)) {
+    return ExitStatus::SourceNotFound;
+  }
+  // A strict run checks every range before anything is written, as
+  // --check does in its own walk.
+  return options.strict && !options.checkOnly ? checkRanges(pEditListFile, plan, console)
+                                              : ExitStatus::Success;
 }
 
 // True, after saying so, when the checksum file `checksumFile` is refused
@@ -284,26 +289,14 @@ std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile,
   return checksums->start(console) ? std::move(checksums) : nullptr;
 }
 
-// The run from the pre-scan on, into the open `output`: the copy, and the
-// closing report. An older file in the output is emptied only once
-// everything before the copy has passed: a run that fails before it leaves
-// that file as it was.
-ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
-                   const std::string& outFile, Output& output, Console& console) {
-  const auto time0 = std::chrono::steady_clock::now();
-  CopyPlan plan;
-  if (const ExitStatus status =
-          planRun(pEditListFile, options, outFile, output.device, plan, console);
-      status != ExitStatus::Success) {
-    return status;
-  }
-  if (const ExitStatus status =
-          options.strict ? checkRanges(pEditListFile, plan, console) : ExitStatus::Success;
-      status != ExitStatus::Success) {
-    return status;
-  }
+// The copy of the planned run into the open `output`, with its checksums:
+// the frame buffer, the older file emptied, stop signals caught, the frames
+// moved. The status of the copy, or of the checksums where the copy went
+// well.
+ExitStatus copyFrames(EditListReader& pEditListFile, const CopyPlan& plan,
+                      const RunOptions& options, Output& output, Console& console) {
   const std::size_t frameBufBytes = tsa::frameBufBytes(plan.format);
-  FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
+  const FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;
   }
@@ -320,18 +313,31 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
   // From here on a stop signal lets the output keep whole frames; before,
   // with no frame copied, it ends the run at once.
   catchStopSignals();
-  ExitStatus copied = runAssembly(pEditListFile, output.file,
-                                  std::span<unsigned char>(frameBuf.get(), frameBufBytes), plan,
-                                  console, checksums.get());
+  const ExitStatus copied = runAssembly(pEditListFile, output.file,
+                                        std::span<unsigned char>(frameBuf.get(), frameBufBytes),
+                                        plan, console, checksums.get());
   // The checksums of the frames the output keeps, whatever ended the copy.
-  if (const ExitStatus summed = checksums ? checksums->finish(console) : ExitStatus::Success;
-      copied == ExitStatus::Success) {
-    copied = summed;
+  const ExitStatus summed = checksums ? checksums->finish(console) : ExitStatus::Success;
+  return copied != ExitStatus::Success ? copied : summed;
+}
+
+// The run from the pre-scan on, into the open `output`: the copy, and the
+// closing report. An older file in the output is emptied only once
+// everything before the copy has passed: a run that fails before it leaves
+// that file as it was.
+ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
+                   const std::string& outFile, Output& output, Console& console) {
+  const auto time0 = std::chrono::steady_clock::now();
+  CopyPlan plan;
+  if (const ExitStatus status =
+          planRun(pEditListFile, options, outFile, output.device, plan, console);
+      status != ExitStatus::Success) {
+    return status;
   }
-  if (copied != ExitStatus::Success) {
-    return copied;
+  if (const ExitStatus status = copyFrames(pEditListFile, plan, options, output, console);
+      status != ExitStatus::Success) {
+    return status;
   }
-  frameBuf.reset();
   if (!output.file.close(console)) {
     return ExitStatus::WriteOrMemoryError;
   }

@@ -71,6 +71,28 @@ NumberRead readNumber(std::string_view line, std::size_t& pos, std::int32_t& val
   return NumberRead::Ok;
 }
 
+// Reads the source name that starts at `pos` into `name`: up to the next
+// white space, or in double quotes up to the next double quote, blanks
+// included. Instruction where it is read; `pos` then stands after it.
+LineKind readName(std::string_view line, std::size_t& pos, std::string& name) {
+  if (line[pos] != '"') {
+    const std::size_t nameStart = pos;
+    while (pos < line.size() && !isScanSpace(line[pos])) {
+      ++pos;
+    }
+    name.assign(line.substr(nameStart, pos - nameStart));
+    return LineKind::Instruction;
+  }
+  // Backslashes are plain characters here: Windows paths.
+  const std::size_t close = line.find('"', pos + 1);
+  if (close == std::string_view::npos) {
+    return LineKind::UnclosedQuote;
+  }
+  name.assign(line.substr(pos + 1, close - pos - 1));
+  pos = close + 1;
+  return name.empty() ? LineKind::MissingField : LineKind::Instruction;
+}
+
 }  // namespace
 
 LineKind parseEditInstruction(std::string_view line, EditInstruction& inst,
@@ -79,23 +101,9 @@ LineKind parseEditInstruction(std::string_view line, EditInstruction& inst,
   if (pos == line.size() || line[pos] == '#') {
     return LineKind::Blank;
   }
-  if (line[pos] == '"') {
-    // Backslashes are plain characters here: Windows paths.
-    const std::size_t close = line.find('"', pos + 1);
-    if (close == std::string_view::npos) {
-      return LineKind::UnclosedQuote;
-    }
-    inst.sourceFileName.assign(line.substr(pos + 1, close - pos - 1));
-    pos = close + 1;
-    if (inst.sourceFileName.empty()) {
-      return LineKind::MissingField;
-    }
-  } else {
-    const std::size_t nameStart = pos;
-    while (pos < line.size() && !isScanSpace(line[pos])) {
-      ++pos;
-    }
-    inst.sourceFileName.assign(line.substr(nameStart, pos - nameStart));
+  if (const LineKind name = readName(line, pos, inst.sourceFileName);
+      name != LineKind::Instruction) {
+    return name;
   }
 
   for (std::int32_t* field : {&inst.seekFr, &inst.numFr}) {
@@ -196,33 +204,43 @@ bool EditListReader::readMore() {
   return got.error == 0;
 }
 
-void EditListReader::addText(std::string_view bytes) {
-  if (!encodingKnown_) {
-    // The byte-order mark is in the first bytes, which may come in pieces.
-    undecoded_.append(bytes);
-    const std::string_view start = undecoded_;
-    if (start.size() < 3 && !atEnd_ &&
-        (start.empty() || start[0] == '\xEF' || start[0] == '\xFF' || start[0] == '\xFE')) {
-      return;
-    }
-    encodingKnown_ = true;
-    std::string first = std::move(undecoded_);
-    undecoded_.clear();
-    if (first.starts_with("\xEF\xBB\xBF")) {
-      first.erase(0, 3);
-    } else if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF")) {
-      encoding_ = first[0] == '\xFF' ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
-      first.erase(0, 2);
-    }
-    bytes = first;
-    addText(bytes);  // now that the encoding is known
-    return;
+bool EditListReader::learnEncoding() {
+  // The byte-order mark is in the first bytes, which may come in pieces.
+  const std::string_view start = undecoded_;
+  if (start.size() < 3 && !atEnd_ &&
+      (start.empty() || start[0] == '\xEF' || start[0] == '\xFF' || start[0] == '\xFE')) {
+    return false;
   }
-  if (encoding_ == Encoding::Bytes) {
+  encodingKnown_ = true;
+  std::size_t mark = 0;
+  if (start.starts_with("\xEF\xBB\xBF")) {
+    mark = 3;
+  } else if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF")) {
+    encoding_ = start[0] == '\xFF' ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
+    mark = 2;
+  }
+  undecoded_.erase(0, mark);
+  return true;
+}
+
+void EditListReader::addText(std::string_view bytes) {
+  if (encodingKnown_ && encoding_ == Encoding::Bytes) {
     text_.append(bytes);
     return;
   }
   undecoded_.append(bytes);
+  if (!encodingKnown_ && !learnEncoding()) {
+    return;
+  }
+  if (encoding_ == Encoding::Bytes) {
+    text_.append(undecoded_);
+    undecoded_.clear();
+    return;
+  }
+  decodeUtf16();
+}
+
+void EditListReader::decodeUtf16() {
   const bool little = encoding_ == Encoding::Utf16LittleEndian;
   const auto unit = [&](std::size_t at) {
     const auto a = static_cast<unsigned char>(undecoded_[at]);

@@ -126,6 +126,15 @@ class EditListReader {
   /// next block). Broken UTF-16 ends the text where it starts.
   void addText(std::string_view bytes);
 
+  /// Finds the encoding from the byte-order mark at the start of the
+  /// undecoded bytes, and drops the mark; false while too few bytes have
+  /// come to tell.
+  [[nodiscard]] bool learnEncoding();
+
+  /// Decodes the undecoded UTF-16 bytes into the text, as far as they make
+  /// whole characters.
+  void decodeUtf16();
+
   /// Prints why the list could not be read.
   void reportReadError(Console& console) const;
 

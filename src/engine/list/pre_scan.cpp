@@ -190,6 +190,35 @@ ScanResult failed(ExitStatus status) {
   return result;
 }
 
+// Looks at every source of `fileNames` into `sources` before the run's
+// format is known, since the Y4M headers and the names give it, and
+// decides the format into `run`; false after reporting the first source,
+// in list order, that cannot be used, or frames that do not fit.
+bool probeSources(const std::vector<std::string>& fileNames, const ScanRules& rules,
+                  std::vector<SourceForm>& sources, RunFormat& run,
+                  std::vector<StatingSource>& statements, Console& console) {
+  std::vector<Probe> probes;
+  probes.reserve(fileNames.size());
+  sources.reserve(fileNames.size());
+  for (const std::string& name : fileNames) {
+    probes.push_back(probeSource(name, sources.emplace_back()));
+  }
+  statements = statementsOf(sources);
+  run = decideRunFormat(statements, rules.format, rules.defaultFormat);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    sources[i].layout.pictureBytes = run.format.frameBytes();
+    if (reportUnusable(i, probes[i], sources, statements, run, console)) {
+      return false;
+    }
+  }
+  if (!run.format.fits()) {
+    console.print("Error: frames of %s do not fit: a frame may take %lld bytes at most\n",
+                  run.format.describe().c_str(), static_cast<long long>(maxFrameBytes));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ScanResult scanEditList(EditListReader& pEditListFile, Console& console, const ScanRules& rules) {
@@ -200,29 +229,11 @@ ScanResult scanEditList(EditListReader& pEditListFile, Console& console, const S
     return failed(status);
   }
   result.totalFrames = list.totalFrames;
-
-  // Every source is looked at before the run's format is known, since the
-  // Y4M headers and the names give it; problems are reported in list order.
-  std::vector<Probe> probes;
-  probes.reserve(list.fileNames.size());
-  result.sources.reserve(list.fileNames.size());
-  for (const std::string& name : list.fileNames) {
-    probes.push_back(probeSource(name, result.sources.emplace_back()));
-  }
-  const std::vector<StatingSource> statements = statementsOf(result.sources);
-  const RunFormat run = decideRunFormat(statements, rules.format, rules.defaultFormat);
-  for (std::size_t i = 0; i < probes.size(); ++i) {
-    result.sources[i].layout.pictureBytes = run.format.frameBytes();
-    if (reportUnusable(i, probes[i], result.sources, statements, run, console)) {
-      return failed(ExitStatus::SourceNotFound);
-    }
-  }
-  if (!run.format.fits()) {
-    console.print("Error: frames of %s do not fit: a frame may take %lld bytes at most\n",
-                  run.format.describe().c_str(), static_cast<long long>(maxFrameBytes));
+  RunFormat run;
+  std::vector<StatingSource> statements;
+  if (!probeSources(list.fileNames, rules, result.sources, run, statements, console)) {
     return failed(ExitStatus::SourceNotFound);
   }
-
   result.format = run.format;
   result.formatFromY4m = onlyY4mFiles(result.sources, run);
   if (run.rateFrom == FormatOrigin::Options || run.rateFrom == FormatOrigin::Names) {
