@@ -270,8 +270,10 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
       run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"http_proxy=" + urls_.at("PROXY")});
   EXPECT_EQ(proxied.status, 0) << proxied.out;
   EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 2));
-  // The same server with the test's authority named is trusted.
-  writeText(path("list.txt"), tls + " 1 1\n");
+  // The same server with the test's authority named is trusted, by the
+  // name its certificate gives (Schannel, on Windows, matches no address).
+  const std::string byName = std::regex_replace(tls, std::regex("127\\.0\\.0\\.1"), "localhost");
+  writeText(path("list.txt"), byName + " 1 1\n");
   const ToolRun trusted =
       run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"CURL_CA_BUNDLE=" + servers_ + "/ca.crt"});
   EXPECT_EQ(trusted.status, 0) << trusted.out;
