@@ -27,6 +27,7 @@ if [ "${1:-}" = --tests ]; then
 fi
 if [ "${1:-}" = --windows ]; then
   need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+  need_file /usr/x86_64-w64-mingw32/lib/libz.a libz-mingw-w64-dev
   need_file /usr/lib/wine/wine64 wine64
   need_file /usr/src/googletest/CMakeLists.txt googletest
   need_command nroff groff-base

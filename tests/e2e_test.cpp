@@ -735,13 +735,14 @@ std::string planarFrame(int sourceId, int frame, const std::vector<std::size_t>&
 // byte: a raw output read as the format the run's check names, at the rate
 // of its time base.
 void expectFfmpegChecksums(const std::string& dir, std::vector<std::string> args,
-                           const std::string& output) {
+                           const std::string& output, const std::string& sumsFile = "sums.md5",
+                           const std::string& muxer = "framemd5") {
 #ifndef _WIN32
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
-    std::cout << "Not compared with ffmpeg's framemd5: ffmpeg is not installed\n";
+    std::cout << "Not compared with ffmpeg's " << muxer << ": ffmpeg is not installed\n";
     return;
   }
-  const std::string sums = readFile(dir + "/sums.md5");
+  const std::string sums = readFile(dir + "/" + sumsFile);
   std::string input = "-i " + dir + "/" + output;
   if (!y4m::namesY4m(output)) {
     args.insert(args.begin(), "--check");
@@ -754,14 +755,103 @@ void expectFfmpegChecksums(const std::string& dir, std::vector<std::string> args
             " -framerate " + timeBase[2].str() + "/" + timeBase[1].str() + " " + input;
   }
   const std::string command =
-      "ffmpeg -v error -y " + input + " -fflags +bitexact -f framemd5 " + dir + "/ffmpeg.md5";
+      "ffmpeg -v error -y " + input + " -fflags +bitexact -f " + muxer + " " + dir + "/ffmpeg.md5";
   ASSERT_EQ(std::system((command + " </dev/null").c_str()), 0) << command;
   EXPECT_EQ(readFile(dir + "/ffmpeg.md5"), sums) << command;
 #else
   (void)dir;
   (void)args;
   (void)output;
+  (void)sumsFile;
+  (void)muxer;
 #endif
+}
+
+// ffmpeg's framehash with each hash a library computes: literal lines for
+// the hashes both platforms compute, ffmpeg's own where it is installed;
+// names ffmpeg has that no library here computes are refused.
+TEST_F(EndToEnd, FrameHashesAreFfmpegsWithAnyOfItsHashes) {
+  writeText(path("ab.yuv"), std::string(cifFrameBytes, 'a') + std::string(cifFrameBytes, 'b'));
+  writeText(path("list.txt"), "ab.yuv 0 2\n");
+  const auto sums = [](const std::string& hash, const std::string& a, const std::string& b) {
+    return "#format: frame checksums\n#version: 2\n#hash: " + hash +
+           "\n#tb 0: 1/25\n#media_type 0: video\n#codec_id 0: rawvideo\n#dimensions 0: 352x288\n"
+           "#sar 0: 0/1\n#stream#, dts,        pts, duration,     size, hash\n"
+           "0,          0,          0,        1,   152064, " +
+           a + "\n0,          1,          1,        1,   152064, " + b + "\n";
+  };
+  const struct {
+    std::vector<std::string> options;
+    std::string ffmpegHash;  // as ffmpeg's -hash names it
+    std::string expected;    // empty: only ffmpeg's lines to compare with
+    bool onWindows;          // CNG or zlib computes it there
+  } cases[] = {
+      {{},
+       "sha256",
+       sums("SHA256", "b0b150ab0478f164bf28b3e0b283e1b5b6ac791dc025db97d984e5d93ef9ee43",
+            "d363ecb8b5be92881349c7005717958283eeade86bbded3c42a234db8fd3c2c8"),
+       true},
+      {{"--hash=MD5"},
+       "md5",
+       sums("MD5", "a84bb1336e77426f8f6118daccd1ab85", "81ffda6d440ad76c8bb9f68d1d23f141"),
+       true},
+      {{"--hash=sha1"},
+       "sha160",
+       sums("SHA160", "5856b3ee6d1c495acba51edc576ab04057b8772c",
+            "41b24847874c5de96dce686a95b7121c413bac12"),
+       true},
+      {{"--hash", "crc32"}, "crc32", sums("CRC32", "e516c9ff", "da7c50e2"), true},
+      {{"--hash=adler32"}, "adler32", sums("adler32", "877e1f30", "13f2714e"), true},
+      {{"--hash=sha224"},
+       "sha224",
+       sums("SHA224", "82a8f5ed0aa91f8c58ed7c010c48037841ad7048fb00c64c6d0122ca",
+            "e1a37e92f8eea03108fcc59e73055a2f0f0e97f7f0ca82534a30839a"),
+       false},
+      {{"--hash=sha384"}, "sha384", "", true},
+      {{"--hash=sha512"}, "sha512", "", true},
+      {{"--hash=sha512/224"}, "sha512/224", "", false},
+      {{"--hash=sha512/256"}, "sha512/256", "", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--size=cif", "--framehash=sums.txt", "list.txt", "out.yuv"});
+#ifdef _WIN32
+    if (!c.onWindows) {
+      const ToolRun refused = run(args);
+      EXPECT_EQ(refused.status, 1) << c.ffmpegHash;
+      EXPECT_NE(refused.out.find("no library the tool uses computes it here"), std::string::npos);
+      continue;
+    }
+#endif
+    std::filesystem::remove(path("out.yuv"));
+    const ToolRun made = run(args);
+    EXPECT_EQ(made.status, 0) << c.ffmpegHash << made.out;
+    if (!c.expected.empty()) {
+      EXPECT_EQ(readFile(path("sums.txt")), c.expected) << c.ffmpegHash;
+    }
+    expectFfmpegChecksums(dir_, args, "out.yuv", "sums.txt", "framehash -hash " + c.ffmpegHash);
+  }
+  // On standard output, with the messages on standard error.
+  const ToolRun toStdout =
+      run({"--size=cif", "--framehash=-", "--hash=crc32", "list.txt", "o.yuv"});
+  EXPECT_EQ(toStdout.out, sums("CRC32", "e516c9ff", "da7c50e2"));
+  EXPECT_TRUE(toStdout.err.starts_with(banner)) << toStdout.err;
+  const std::string unusable =
+      "Error: hash \"murmur3\" cannot be used: no library the tool uses "
+      "computes it here\n";
+  for (const auto& [args, problem] :
+       {std::pair{std::vector<std::string>{"--framehash=s", "--hash=murmur3", "l", "o"}, unusable},
+        std::pair{std::vector<std::string>{"--framehash=s", "--hash=sha3", "l", "o"},
+                  std::string("Error: hash \"sha3\" cannot be used: expected a hash ffmpeg "
+                              "names: md5, sha1, sha224, sha256, sha384, sha512, sha512/224, "
+                              "sha512/256, crc32 or adler32\n")},
+        std::pair{std::vector<std::string>{"--framemd5=s", "--hash=md5", "l", "o"},
+                  std::string("Error: option --hash goes with --framehash\n")},
+        std::pair{std::vector<std::string>{"--framemd5=s", "--framehash=t", "l", "o"},
+                  std::string("Error: options --framemd5 and --framehash ask for two checksum "
+                              "files\n")}}) {
+    expectFailure(run(args), 1, usage + problem);
+  }
 }
 
 // Frames of many formats, given by the options or by Y4M headers, into raw

@@ -20,7 +20,7 @@
 
 #include "engine/copy/frame_checksums.h"
 #include "engine/copy/splicer.h"
-#include "engine/system/md5.h"
+#include "engine/system/hash.h"
 #include "test_support.h"
 
 namespace tsa {
@@ -333,8 +333,9 @@ TEST_F(LiveRun, AStopOrAGoneReaderLeavesWholeFramesAndSaysSo) {
     std::string keptSums;
     for (std::size_t frame = 0; frame * frameSize < kept.size(); ++frame) {
       const auto* bytes = reinterpret_cast<const unsigned char*>(kept.data()) + frame * frameSize;
-      Md5Digest digest{};
-      ASSERT_TRUE(md5Of(std::span(bytes, static_cast<std::size_t>(frameSize)), digest));
+      Digest digest;
+      ASSERT_TRUE(
+          digestOf(HashKind::Md5, std::span(bytes, static_cast<std::size_t>(frameSize)), digest));
       keptSums += checksumLineOf(static_cast<std::int64_t>(frame), frameSize, digest);
     }
     EXPECT_EQ(sums, keptSums) << where;

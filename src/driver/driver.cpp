@@ -268,9 +268,10 @@ bool checksumFileRefused(const std::string& checksumFile, const FileIdentity& ed
   return false;
 }
 
-// The checksums of the run's frames into `checksumFile` (- for standard
-// output), emptied first; null after saying why they cannot be made.
-std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile,
+// The checksums (of hash `kind`) of the run's frames into `checksumFile`
+// (- for standard output), emptied first; null after saying why they cannot
+// be made.
+std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile, HashKind kind,
                                                const CopyPlan& plan, Console& console) {
   OpenResult opened =
       checksumFile == standardStream ? openStandardOutput() : openForWriting(checksumFile);
@@ -283,9 +284,9 @@ std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile,
                   describeError(error != 0 ? error : EACCES).c_str());
     return nullptr;
   }
-  auto checksums =
-      std::make_unique<FrameChecksums>(std::move(opened.file), checksumFile, checksumHeaderOf(plan),
-                                       static_cast<std::size_t>(plan.format.frameBytes()));
+  auto checksums = std::make_unique<FrameChecksums>(
+      std::move(opened.file), checksumFile, checksumHeaderOf(plan, kind),
+      static_cast<std::size_t>(plan.format.frameBytes()), kind);
   return checksums->start(console) ? std::move(checksums) : nullptr;
 }
 
@@ -302,7 +303,7 @@ ExitStatus copyFrames(EditListReader& pEditListFile, const CopyPlan& plan,
   }
   std::unique_ptr<FrameChecksums> checksums;
   if (!options.checksumFile.empty() &&
-      !(checksums = startChecksums(options.checksumFile, plan, console))) {
+      !(checksums = startChecksums(options.checksumFile, options.hash, plan, console))) {
     return ExitStatus::WriteOrMemoryError;
   }
   if (output.replaces) {

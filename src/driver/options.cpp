@@ -89,6 +89,37 @@ bool readMaxSourcesValue(const std::string& value, RunOptions& options, std::str
   return true;
 }
 
+// Reads the value of --framemd5 or --framehash (`option`), a file name;
+// false with `problem` set.
+bool readChecksumFileValue(std::string_view option, const std::string& value, RunOptions& options,
+                           std::string& problem) {
+  if (value.empty()) {
+    problem = "Error: option " + std::string(option) + " needs a file name";
+    return false;
+  }
+  if (!options.checksumOption.empty() && options.checksumOption != option) {
+    problem = "Error: options --framemd5 and --framehash ask for two checksum files";
+    return false;
+  }
+  options.checksumFile = value;
+  options.checksumOption = option;
+  return true;
+}
+
+// Reads the value of --hash, a name ffmpeg gives a hash; false with
+// `problem` set.
+bool readHashValue(const std::string& value, RunOptions& options, std::string& problem) {
+  std::string why;
+  const std::optional<HashKind> kind = hashNamed(value, why);
+  if (!kind) {
+    problem = "Error: hash \"" + value + "\" cannot be used: " + why;
+    return false;
+  }
+  options.hash = *kind;
+  options.hashGiven = true;
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -118,8 +149,8 @@ const Flag* flagNamed(std::string_view name) {
 }
 
 bool takesValue(std::string_view name) {
-  constexpr std::array withValues = {"--size",       "--pix-fmt",     "--reflink",
-                                     "--frame-rate", "--max-sources", "--framemd5"};
+  constexpr std::array withValues = {"--size",        "--pix-fmt",  "--reflink",   "--frame-rate",
+                                     "--max-sources", "--framemd5", "--framehash", "--hash"};
   return std::ranges::find(withValues, name) != withValues.end();
 }
 
@@ -138,12 +169,11 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
   if (name == "--max-sources") {
     return readMaxSourcesValue(value, line.options, line.problem);
   }
-  if (name == "--framemd5") {
-    line.options.checksumFile = value;
-    if (value.empty()) {
-      line.problem = "Error: option --framemd5 needs a file name";
-    }
-    return !value.empty();
+  if (name == "--framemd5" || name == "--framehash") {
+    return readChecksumFileValue(name, value, line.options, line.problem);
+  }
+  if (name == "--hash") {
+    return readHashValue(value, line.options, line.problem);
   }
   return readFrameRateValue(value, line.options.format, line.problem);
 }
@@ -172,8 +202,11 @@ std::string problemWithOptions(const CommandLine& line) {
   if (options.rawOutput && options.y4mOutput) {
     return "Error: options --raw and --y4m ask for two forms of output";
   }
+  if (options.hashGiven && options.checksumOption != "--framehash") {
+    return "Error: option --hash goes with --framehash";
+  }
   if (options.checksumFile == "-" && line.names[1] == "-") {
-    return "Error: --framemd5=- and the output - both ask for standard output";
+    return "Error: " + options.checksumOption + "=- and the output - both ask for standard output";
   }
   const bool y4mOutput =
       options.y4mOutput || (y4m::namesY4m(nameAsStored(line.names[1])) && !options.rawOutput);
@@ -233,6 +266,9 @@ CommandLine readCommandLine(const std::vector<std::string>& arguments,
   if (const std::string problem = problemWithOptions(line); !problem.empty()) {
     return bad(problem);
   }
+  if (line.options.checksumOption == "--framehash" && !line.options.hashGiven) {
+    line.options.hash = HashKind::Sha256;  // ffmpeg's framehash's own
+  }
   if (line.names.size() != 2) {
     line.verdict = CommandLine::Verdict::Usage;
   }
@@ -288,6 +324,10 @@ void printHelp(Console& console, const FrameFormat& defaultFormat) {
       "  --max-sources=N   allow N distinct sources in the list instead of 13\n"
       "  --framemd5=FILE   write the frames' checksums beside the output, as ffmpeg's\n"
       "                    framemd5 of the output writes them (- standard output)\n"
+      "  --framehash=FILE  the same as ffmpeg's framehash writes them, with the hash\n"
+      "                    --hash names\n"
+      "  --hash=NAME       md5, sha1, sha224, sha256 (the default), sha384, sha512,\n"
+      "                    sha512/224, sha512/256, crc32 or adler32\n"
       "  --help            show this text\n"
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"

@@ -10,6 +10,7 @@
 #include "engine/format/media_names.h"
 #include "engine/list/edit_list.h"
 #include "engine/system/console.h"
+#include "engine/system/hash.h"
 
 namespace tsa {
 
@@ -25,7 +26,10 @@ struct RunOptions {
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
   int maxSources = maxSourceFiles;    // --max-sources
-  std::string checksumFile;           // --framemd5, where given (- is standard output)
+  std::string checksumFile;       // --framemd5 or --framehash, where given (- is standard output)
+  std::string checksumOption;     // which of the two gave it
+  HashKind hash = HashKind::Md5;  // the checksums' hash: MD5, or --hash (SHA-256 unless given)
+  bool hashGiven = false;         // --hash
 };
 
 /// The command line, read.

@@ -54,19 +54,20 @@ std::size_t workerCount() { return std::max(1U, std::thread::hardware_concurrenc
 
 }  // namespace
 
-std::string checksumHeaderOf(const CopyPlan& plan) {
+std::string checksumHeaderOf(const CopyPlan& plan, HashKind kind) {
   y4m::StreamHeader fields;
   std::size_t headerBytes = 0;
   (void)y4m::readStreamHeader(y4mHeaderOf(plan), fields, headerBytes);
-  return "#format: frame checksums\n#version: 2\n#hash: MD5\n#tb 0: " +
-         timeBaseOf(fields.frameRate) + "\n#media_type 0: video\n#codec_id 0: rawvideo\n" +
+  return "#format: frame checksums\n#version: 2\n#hash: " + std::string(hashHeaderName(kind)) +
+         "\n#tb 0: " + timeBaseOf(fields.frameRate) +
+         "\n#media_type 0: video\n#codec_id 0: rawvideo\n" +
          "#dimensions 0: " + std::to_string(plan.format.width) + "x" +
          std::to_string(plan.format.height) +
          "\n#sar 0: " + (plan.y4mOutput ? sampleAspectOf(fields.aspect) : std::string("0/1")) +
          "\n#stream#, dts,        pts, duration,     size, hash\n";
 }
 
-std::string checksumLineOf(std::int64_t frame, std::int64_t bytes, const Md5Digest& digest) {
+std::string checksumLineOf(std::int64_t frame, std::int64_t bytes, const Digest& digest) {
   char numbers[80];
   std::snprintf(numbers, sizeof numbers, "0, %10lld, %10lld, %8d, %8lld, ",
                 static_cast<long long>(frame), static_cast<long long>(frame), 1,
@@ -75,11 +76,12 @@ std::string checksumLineOf(std::int64_t frame, std::int64_t bytes, const Md5Dige
 }
 
 FrameChecksums::FrameChecksums(FileHandle file, std::string path, std::string header,
-                               std::size_t pictureBytes)
+                               std::size_t pictureBytes, HashKind kind)
     : file_(std::move(file)),
       path_(std::move(path)),
       header_(std::move(header)),
-      pictureBytes_(pictureBytes) {}
+      pictureBytes_(pictureBytes),
+      kind_(kind) {}
 
 FrameChecksums::~FrameChecksums() {
   {
@@ -191,8 +193,8 @@ void FrameChecksums::work() {
     lock.unlock();
     const std::span<unsigned char> copy(copies_[job.copy].get(), pictureBytes_);
     const int readError = job.path.empty() ? 0 : readBack(job, copy);
-    Md5Digest digest{};
-    const bool hashed = readError == 0 && md5Of(copy, digest);
+    Digest digest;
+    const bool hashed = readError == 0 && digestOf(kind_, copy, digest);
     lock.lock();
     freeCopies_.push_back(job.copy);
     if (hashed) {

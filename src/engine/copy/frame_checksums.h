@@ -1,5 +1,6 @@
-// The checksums of a test set, made in the same pass: ffmpeg's framemd5 of
-// the frames the output receives, hashed on worker threads off the copy's
+// The checksums of a test set, made in the same pass: ffmpeg's framemd5, or
+// its framehash with any hash a library computes, of the frames the output
+// receives, hashed on worker threads off the copy's
 // path and written in output order, one line for every frame the output
 // keeps and for no other.
 #pragma once
@@ -20,26 +21,28 @@
 #include "engine/frame.h"
 #include "engine/system/console.h"
 #include "engine/system/file.h"
-#include "engine/system/md5.h"
+#include "engine/system/hash.h"
 
 namespace tsa {
 
-/// The lines a framemd5 file of the output of `plan` starts with, as
-/// ffmpeg 5.1 writes them with -fflags +bitexact when it reads the finished
-/// output: the time base from the output's frame rate (25 where nothing
-/// gives one), the size, and the sample aspect of a Y4M output's A (0/1 for
-/// a raw one), then the column line.
-[[nodiscard]] std::string checksumHeaderOf(const CopyPlan& plan);
+/// The lines a framemd5 or framehash file (of hash `kind`) of the output
+/// of `plan` starts with, as ffmpeg 5.1 writes them with -fflags +bitexact
+/// when it reads the finished output: the hash, the time base from the
+/// output's frame rate (25 where nothing gives one), the size, and the
+/// sample aspect of a Y4M output's A (0/1 for a raw one), then the column
+/// line.
+[[nodiscard]] std::string checksumHeaderOf(const CopyPlan& plan, HashKind kind = HashKind::Md5);
 
-/// The line of frame `frame` of `bytes` bytes whose MD5 is `digest`.
+/// The line of frame `frame` of `bytes` bytes whose digest is `digest`.
 [[nodiscard]] std::string checksumLineOf(std::int64_t frame, std::int64_t bytes,
-                                         const Md5Digest& digest);
+                                         const Digest& digest);
 
 class FrameChecksums {
  public:
-  /// Writes the checksums of frames of `pictureBytes` each into `file`,
-  /// named `path` in messages, after `header`.
-  FrameChecksums(FileHandle file, std::string path, std::string header, std::size_t pictureBytes);
+  /// Writes the checksums (of hash `kind`) of frames of `pictureBytes` each
+  /// into `file`, named `path` in messages, after `header`.
+  FrameChecksums(FileHandle file, std::string path, std::string header, std::size_t pictureBytes,
+                 HashKind kind = HashKind::Md5);
   FrameChecksums(const FrameChecksums&) = delete;
   FrameChecksums& operator=(const FrameChecksums&) = delete;
   /// Ends the workers; what finish() did not write is not written.
@@ -100,7 +103,8 @@ class FrameChecksums {
   std::vector<std::unique_ptr<unsigned char[]>> copies_;
   std::vector<std::size_t> freeCopies_;
   std::deque<Job> jobs_;
-  std::deque<std::optional<Md5Digest>> digests_;  // of frames from lineNext_ on
+  HashKind kind_;
+  std::deque<std::optional<Digest>> digests_;  // of frames from lineNext_ on
   std::int64_t submitted_ = 0;
   std::int64_t lineNext_ = 0;  // the frame whose line comes next
   std::int64_t kept_ = 0;
