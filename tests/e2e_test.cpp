@@ -767,6 +767,72 @@ void expectFfmpegChecksums(const std::string& dir, std::vector<std::string> args
 #endif
 }
 
+// A run checked against a reference (--verify): a framemd5 or framehash
+// file of an equal set passes; the first frame that differs ends the run
+// with status 11, the output keeping the frames before it; a reference of
+// other frames is refused before anything is written, one of another
+// length at the end.
+TEST_F(EndToEnd, ARunCheckedAgainstItsReferenceStopsAtTheFirstFrameThatDiffers) {
+  writeText(path("list.txt"), listText);
+  // The references: the tool's own, and ffmpeg's where it is installed.
+  std::vector<std::string> references;
+  for (const std::string option : {"--framemd5=own.md5", "--framehash=own.sha"}) {
+    ASSERT_EQ(run({option, "--quiet", "--yes", "list.txt", "ref.yuv"}).status, 0);
+  }
+  references = {"own.md5", "own.sha"};
+#ifndef _WIN32
+  if (std::system("ffmpeg -version >/dev/null 2>&1") == 0) {
+    const std::string input = "ffmpeg -v error -y -f rawvideo -video_size " +
+                              std::to_string(frameWidth) + "x" + std::to_string(frameHeight) +
+                              " -pix_fmt yuv420p -i " + path("ref.yuv") + " -fflags +bitexact ";
+    ASSERT_EQ(std::system((input + "-f framemd5 " + path("ff.md5") + " </dev/null").c_str()), 0);
+    ASSERT_EQ(
+        std::system((input + "-f framehash -hash crc32 " + path("ff.crc") + " </dev/null").c_str()),
+        0);
+    references.insert(references.end(), {"ff.md5", "ff.crc"});
+  }
+#endif
+  for (const std::string& reference : references) {
+    expectSuccess(run({"--yes", "--verify=" + reference, "list.txt", "out.yuv"}),
+                  banner + listOutput);
+    testing::expectFrames(path("out.yuv"), listFrames);
+  }
+  // Frame 3 of the output is frame 1 of b.yuv, not frame 0.
+  writeText(path("changed.txt"), "a.yuv 5 2\nb.yuv 1 3\na.yuv 1 1\n");
+  expectFailure(run({"--yes", "--verify=own.md5", "changed.txt", "out.yuv"}), 11,
+                banner + progressLine("  0", "a.yuv", "  17") +
+                    progressLine(" 50", "a.yuv", "  33") + closingLine("a.yuv") +
+                    "Error: frame 2 of the output (line 2, \"b.yuv\" frame 1) differs from "
+                    "\"own.md5\"\n");
+  testing::expectFrames(path("out.yuv"), {{1, 5, 2}});
+  // One frame short: all of it is written and checked, then refused.
+  writeText(path("short.txt"), "a.yuv 5 2\nb.yuv 0 3\n");
+  expectFailure(run({"--yes", "--quiet", "--verify=own.sha", "short.txt", "out.yuv"}), 11,
+                "Error: \"own.sha\" holds 6 frames, the output 5\n");
+  testing::expectFrames(path("out.yuv"), {{1, 5, 2}, {2, 0, 3}});
+  // Of other frames: nothing is written, an older output is kept.
+  writeText(path("out.yuv"), "an older set");
+  expectFailure(
+      run({"--yes", "--quiet", "--verify=own.md5", "--size=640x480", "list.txt", "out.yuv"}), 11,
+      "Error: \"own.md5\" is of " + std::to_string(frameWidth) + "x" + std::to_string(frameHeight) +
+          " frames, not 640x480\n");
+  EXPECT_EQ(readFile(path("out.yuv")), "an older set");
+  // A reference that cannot be one is refused as a bad option's value.
+  for (const auto& [args, problem] :
+       {std::pair{std::vector<std::string>{"--verify=none.md5", "list.txt", "out.yuv"},
+                  std::string("Error: cannot read reference \"none.md5\" (")},
+        std::pair{std::vector<std::string>{"--verify=list.txt", "list.txt", "out.yuv"},
+                  std::string("Error: reference \"list.txt\" is not a framemd5 or framehash "
+                              "file\n")},
+        std::pair{std::vector<std::string>{"--check", "--verify=own.md5", "list.txt", "out.yuv"},
+                  std::string("Error: options --verify and --check do not go together\n")}}) {
+    const ToolRun refused = run(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.out.starts_with(usage + problem)) << refused.out;
+  }
+  EXPECT_EQ(readFile(path("out.yuv")), "an older set");
+}
+
 // ffmpeg's framehash with each hash a library computes: literal lines for
 // the hashes both platforms compute, ffmpeg's own where it is installed;
 // names ffmpeg has that no library here computes are refused.

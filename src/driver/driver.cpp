@@ -128,7 +128,8 @@ CopyPlan planOf(ScanResult scan, const RunOptions& options, bool y4mOutput) {
   plan.sources = std::move(scan.sources);
   plan.format = scan.format;
   plan.y4mOutput = y4mOutput;
-  plan.shareBlocks = options.shareBlocks;
+  // Frames checked against a reference pass through memory to be hashed.
+  plan.shareBlocks = options.shareBlocks && !options.reference;
   plan.frameRate = scan.rate ? scan.rate->y4mValue() : "";
   return plan;
 }
@@ -316,10 +317,46 @@ ExitStatus copyFrames(EditListReader& pEditListFile, const CopyPlan& plan,
   catchStopSignals();
   const ExitStatus copied = runAssembly(pEditListFile, output.file,
                                         std::span<unsigned char>(frameBuf.get(), frameBufBytes),
-                                        plan, console, checksums.get());
+                                        plan, console, checksums.get(), options.reference.get());
   // The checksums of the frames the output keeps, whatever ended the copy.
   const ExitStatus summed = checksums ? checksums->finish(console) : ExitStatus::Success;
   return copied != ExitStatus::Success ? copied : summed;
+}
+
+// Says where the reference `reference` is of other frames than the run's
+// (their size, or their bytes): DiffersFromReference, before any frame is
+// written.
+ExitStatus checkReferenceFrames(const FrameReference& reference, const FrameFormat& format,
+                                Console& console) {
+  const char* path = reference.path.c_str();
+  if (reference.width != 0 &&
+      (reference.width != format.width || reference.height != format.height)) {
+    console.print("Error: \"%s\" is of %lldx%lld frames, not %lldx%lld\n", path,
+                  static_cast<long long>(reference.width), static_cast<long long>(reference.height),
+                  static_cast<long long>(format.width), static_cast<long long>(format.height));
+    return ExitStatus::DiffersFromReference;
+  }
+  const auto other = std::ranges::find_if(
+      reference.sizes, [&](std::int64_t size) { return size != format.frameBytes(); });
+  if (other != reference.sizes.end()) {
+    console.print("Error: \"%s\" is of frames of %lld bytes, not %lld\n", path,
+                  static_cast<long long>(*other), static_cast<long long>(format.frameBytes()));
+    return ExitStatus::DiffersFromReference;
+  }
+  return ExitStatus::Success;
+}
+
+// Says where the reference `reference` holds another number of frames than
+// the output, which holds every frame of the list, each as the reference
+// has it.
+ExitStatus checkReferenceCount(const FrameReference& reference, std::int64_t frames,
+                               Console& console) {
+  if (static_cast<std::int64_t>(reference.hashes.size()) == frames) {
+    return ExitStatus::Success;
+  }
+  console.print("Error: \"%s\" holds %lld frames, the output %lld\n", reference.path.c_str(),
+                static_cast<long long>(reference.hashes.size()), static_cast<long long>(frames));
+  return ExitStatus::DiffersFromReference;
 }
 
 // The run from the pre-scan on, into the open `output`: the copy, and the
@@ -335,12 +372,24 @@ ExitStatus copyRun(EditListReader& pEditListFile, const RunOptions& options,
       status != ExitStatus::Success) {
     return status;
   }
+  if (const ExitStatus status = options.reference
+                                    ? checkReferenceFrames(*options.reference, plan.format, console)
+                                    : ExitStatus::Success;
+      status != ExitStatus::Success) {
+    return status;
+  }
   if (const ExitStatus status = copyFrames(pEditListFile, plan, options, output, console);
       status != ExitStatus::Success) {
     return status;
   }
   if (!output.file.close(console)) {
     return ExitStatus::WriteOrMemoryError;
+  }
+  if (const ExitStatus status =
+          options.reference ? checkReferenceCount(*options.reference, plan.totalFrames, console)
+                            : ExitStatus::Success;
+      status != ExitStatus::Success) {
+    return status;
   }
   const auto time1 = std::chrono::steady_clock::now();
   printDoneLine(console, std::chrono::duration_cast<std::chrono::seconds>(time1 - time0).count());

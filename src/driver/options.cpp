@@ -149,8 +149,9 @@ const Flag* flagNamed(std::string_view name) {
 }
 
 bool takesValue(std::string_view name) {
-  constexpr std::array withValues = {"--size",        "--pix-fmt",  "--reflink",   "--frame-rate",
-                                     "--max-sources", "--framemd5", "--framehash", "--hash"};
+  constexpr std::array withValues = {"--size",       "--pix-fmt",     "--reflink",
+                                     "--frame-rate", "--max-sources", "--framemd5",
+                                     "--framehash",  "--hash",        "--verify"};
   return std::ranges::find(withValues, name) != withValues.end();
 }
 
@@ -174,6 +175,14 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
   }
   if (name == "--hash") {
     return readHashValue(value, line.options, line.problem);
+  }
+  if (name == "--verify") {
+    auto reference = std::make_shared<FrameReference>();
+    if (!readFrameReference(value, *reference, line.problem)) {
+      return false;
+    }
+    line.options.reference = std::move(reference);
+    return true;
   }
   return readFrameRateValue(value, line.options.format, line.problem);
 }
@@ -201,6 +210,9 @@ std::string problemWithOptions(const CommandLine& line) {
   }
   if (options.rawOutput && options.y4mOutput) {
     return "Error: options --raw and --y4m ask for two forms of output";
+  }
+  if (options.reference && options.checkOnly) {
+    return "Error: options --verify and --check do not go together";
   }
   if (options.hashGiven && options.checksumOption != "--framehash") {
     return "Error: option --hash goes with --framehash";
@@ -328,6 +340,9 @@ void printHelp(Console& console, const FrameFormat& defaultFormat) {
       "                    --hash names\n"
       "  --hash=NAME       md5, sha1, sha224, sha256 (the default), sha384, sha512,\n"
       "                    sha512/224, sha512/256, crc32 or adler32\n"
+      "  --verify=REF      compare every frame with its line in REF, a framemd5 or\n"
+      "                    framehash file, as it is written: the first that differs\n"
+      "                    ends the run with status 11\n"
       "  --help            show this text\n"
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"

@@ -2,10 +2,12 @@
 // and how the output is written.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/copy/frame_reference.h"
 #include "engine/format/frame_format.h"
 #include "engine/format/media_names.h"
 #include "engine/list/edit_list.h"
@@ -30,6 +32,7 @@ struct RunOptions {
   std::string checksumOption;     // which of the two gave it
   HashKind hash = HashKind::Md5;  // the checksums' hash: MD5, or --hash (SHA-256 unless given)
   bool hashGiven = false;         // --hash
+  std::shared_ptr<const FrameReference> reference;  // --verify's, read
 };
 
 /// The command line, read.

@@ -56,14 +56,15 @@ void printReadFailure(Console& console, FrameSource::Read read, const FrameSourc
 class SpliceWalk {
  public:
   SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf, const CopyPlan& plan,
-             Console& console, FrameChecksums* checksums);
+             Console& console, FrameChecksums* checksums, const FrameReference* reference);
 
   // Starts the output (a Y4M output's header).
   ExitStatus begin();
 
-  // Copies the splice `inst`: once this returns Success, the output holds all
-  // of its frames and their lines are printed.
-  ExitStatus copySplice(const EditInstruction& inst);
+  // Copies the splice `inst`, of line `listLine` of the list: once this
+  // returns Success, the output holds all of its frames and their lines are
+  // printed.
+  ExitStatus copySplice(const EditInstruction& inst, std::int64_t listLine);
 
   // Ends the pass once every splice is copied: the output then holds every
   // frame whole and every line is printed.
@@ -109,11 +110,18 @@ class SpliceWalk {
   // A source as the pre-scan found it; it found every name the list gives.
   [[nodiscard]] const SourceForm& formOf(const std::string& name) const;
 
+  // Says that the output's next frame, frame `frameIndex` of the splice
+  // `inst`, differs from the reference's.
+  void printDifference(const EditInstruction& inst, std::int64_t frameIndex) const;
+
   FrameFormat format_;
   bool uncached_;
   const std::vector<SourceForm>& sources_;
   Console& console_;
   FrameChecksums* checksums_;
+  const FrameReference* reference_;
+  std::int64_t framesAdded_ = 0;  // to the output, in the whole pass
+  std::int64_t listLine_ = 0;     // of the splice being copied
   OutputStream out_;
   ProgressLines lines_;
   BlockSharing sharing_;
@@ -134,12 +142,14 @@ std::size_t framesPerWrite(const CopyPlan& plan) {
 }
 
 SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
-                       const CopyPlan& plan, Console& console, FrameChecksums* checksums)
+                       const CopyPlan& plan, Console& console, FrameChecksums* checksums,
+                       const FrameReference* reference)
     : format_(plan.format),
       uncached_(goesPastPageCache(plan)),
       sources_(plan.sources),
       console_(console),
       checksums_(checksums),
+      reference_(reference),
       // The frames of a batch being read, of one being written, and one
       // whose end is carried are staged and not yet whole at most.
       out_(pOutFile, outputHeaderOf(plan), plan.y4mOutput ? std::string(y4m::frameMarker) : "",
@@ -159,7 +169,8 @@ ExitStatus SpliceWalk::begin() {
   return ExitStatus::Success;
 }
 
-ExitStatus SpliceWalk::copySplice(const EditInstruction& inst) {
+ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t listLine) {
+  listLine_ = listLine;
   if (stopRequested()) {
     return stopped();
   }
@@ -221,11 +232,15 @@ ExitStatus SpliceWalk::copyFrames(FrameSource& pSourceFile, const EditInstructio
     if (read != FrameSource::Read::WholeFrame) {
       return readFailed(read, pSourceFile, inst, frameIndex);
     }
+    if (reference_ != nullptr && !reference_->matches(framesAdded_, picture)) {
+      return endWith(ExitStatus::DiffersFromReference, [&] { printDifference(inst, frameIndex); });
+    }
     // Hashed before it is staged: staging may move the picture in its slot.
     if (checksums_ != nullptr) {
       checksums_->hash(picture);
     }
     buffered_.add(picture);
+    ++framesAdded_;
   }
   return ExitStatus::Success;
 }
@@ -246,6 +261,7 @@ ExitStatus SpliceWalk::shareFrames(const FrameSource& pSourceFile, const EditIns
                                  pSourceFile.offsetOf(inst.seekFr + shared.first + frame) +
                                      static_cast<std::int64_t>(pSourceFile.markerBytes()));
       }
+      framesAdded_ += shared.count;
       lines_.expect(shared.count);
       lines_.printUpTo(out_.wholeFrames());
       rest = shared.first + shared.count;
@@ -283,12 +299,21 @@ const SourceForm& SpliceWalk::formOf(const std::string& name) const {
   return *std::ranges::find(sources_, name, &SourceForm::name);
 }
 
+void SpliceWalk::printDifference(const EditInstruction& inst, std::int64_t frameIndex) const {
+  console_.print(
+      "Error: frame %lld of the output (line %lld, \"%s\" frame %lld) differs from "
+      "\"%s\"\n",
+      static_cast<long long>(framesAdded_), static_cast<long long>(listLine_),
+      shownName(inst.sourceFileName).c_str(), static_cast<long long>(inst.seekFr + frameIndex),
+      reference_->path.c_str());
+}
+
 }  // namespace
 
 ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                        std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console,
-                       FrameChecksums* checksums) {
-  SpliceWalk walk(pOutFile, frameBuf, plan, console, checksums);
+                       FrameChecksums* checksums, const FrameReference* reference) {
+  SpliceWalk walk(pOutFile, frameBuf, plan, console, checksums, reference);
   if (const ExitStatus status = walk.begin(); status != ExitStatus::Success) {
     return status;
   }
@@ -303,7 +328,8 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
     if (next != EditListReader::Next::Instruction) {
       return walk.endWith(EditListReader::failureStatus(next), [] {});
     }
-    if (const ExitStatus status = walk.copySplice(inst); status != ExitStatus::Success) {
+    if (const ExitStatus status = walk.copySplice(inst, pEditListFile.lineNumber());
+        status != ExitStatus::Success) {
       return status;
     }
   }

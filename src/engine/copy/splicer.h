@@ -8,6 +8,7 @@
 
 #include "engine/copy/copy_plan.h"
 #include "engine/copy/frame_checksums.h"
+#include "engine/copy/frame_reference.h"
 #include "engine/copy/progress_lines.h"
 #include "engine/list/edit_list.h"
 #include "engine/source/frame_source.h"
@@ -32,9 +33,13 @@ namespace tsa {
 /// frames whose progress lines were printed, whole. An output of
 /// `plan.uncachedFrom` bytes or more goes past the page cache where it can.
 /// Every frame the output receives is handed to `checksums`, where there
-/// are any, and so is the count of frames the output keeps.
+/// are any, and so is the count of frames the output keeps. Where a
+/// `reference` is given, every frame is compared with its line there before
+/// the output receives it, and the first that differs ends the pass with
+/// DiffersFromReference (11), the output keeping the frames before it.
 [[nodiscard]] ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                                      std::span<unsigned char> frameBuf, const CopyPlan& plan,
-                                     Console& console, FrameChecksums* checksums = nullptr);
+                                     Console& console, FrameChecksums* checksums = nullptr,
+                                     const FrameReference* reference = nullptr);
 
 }  // namespace tsa
