@@ -97,6 +97,13 @@ run_tool_then_ffmpeg_md5() {
   ffmpeg -loglevel error -y -f rawvideo -video_size 1920x1080 -pix_fmt yuv420p -framerate 25 -i "$1" \
     -fflags +bitexact -f framemd5 ffmpeg.md5 </dev/null
 }
+# The same with ffmpeg's framehash and its default hash, SHA-256.
+run_tool_sha() { "$tool" --yes --framehash=sums.sha list.txt "$1" </dev/null >tool-stdout.txt; }
+run_tool_then_ffmpeg_sha() {
+  run_tool_file "$1"
+  ffmpeg -loglevel error -y -f rawvideo -video_size 1920x1080 -pix_fmt yuv420p -framerate 25 -i "$1" \
+    -fflags +bitexact -f framehash ffmpeg.sha </dev/null
+}
 run_tool_single() { "$tool" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
 run_candidate_single() { "$candidate" --yes list-single.txt "$1" </dev/null >tool-stdout.txt; }
 # dd over list $2 with blocks of $3 bytes, one per splice, as a script
@@ -123,8 +130,8 @@ run_ffmpeg() {
     -map "[out]" -f rawvideo -pix_fmt yuv420p "$1"
 }
 
-ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif tool_single tool_md5)
-command -v ffmpeg >/dev/null && ways+=(ffmpeg tool_then_ffmpeg_md5)
+ways=(tool_file tool_pty tool_pty_file dd cat tool_cif dd_cif tool_single tool_md5 tool_sha)
+command -v ffmpeg >/dev/null && ways+=(ffmpeg tool_then_ffmpeg_md5 tool_then_ffmpeg_sha)
 [ -n "$candidate" ] && ways+=(candidate candidate_cif candidate_single)
 
 # The floor copies a file of exactly the output's bytes; the single list's
@@ -149,7 +156,8 @@ for way in "${ways[@]}"; do
 done
 if command -v ffmpeg >/dev/null; then
   cmp sums.md5 ffmpeg.md5 || { echo "the tool's checksums differ from ffmpeg's" >&2; exit 1; }
-  echo "The tool's checksums are ffmpeg's framemd5 of the output, byte for byte."
+  cmp sums.sha ffmpeg.sha || { echo "the tool's framehash differs from ffmpeg's" >&2; exit 1; }
+  echo "The tool's checksums are ffmpeg's framemd5 and framehash of the output, byte for byte."
 fi
 echo "All outputs identical, new and replaced: $outFrames frames, $((outFrames * frame)) bytes."
 
@@ -194,8 +202,10 @@ echo "tool on a terminal / tool to file  $(ratio tool_pty tool_pty_file)   targe
 if [ -n "${med[ffmpeg.new]:-}" ]; then
   echo "tool (stdout to a file) / ffmpeg   $(ratio tool_file ffmpeg)"
   echo "tool --framemd5 / tool, then ffmpeg framemd5  $(ratio tool_md5 tool_then_ffmpeg_md5)   target <= 0.50"
+  echo "tool --framehash / tool, then ffmpeg framehash  $(ratio tool_sha tool_then_ffmpeg_sha)   target <= 0.20"
 fi
 echo "tool --framemd5 / tool             $(ratio tool_md5 tool_file)   (the checksums' cost)"
+echo "tool --framehash / tool            $(ratio tool_sha tool_file)   (SHA-256's cost)"
 if [ -n "$candidate" ]; then
   echo "candidate / tool                   $(ratio candidate tool_file)"
   echo "candidate / tool, CIF frames       $(ratio candidate_cif tool_cif)"
@@ -220,4 +230,4 @@ peak() {
 echo
 echo "peak resident memory: $(peak list.txt) KiB for list.txt, $(peak list10.txt) KiB for a list ten times as long   target: flat"
 echo "with --framemd5: $(peak --framemd5=sums.md5 list.txt) KiB for list.txt, $(peak --framemd5=sums.md5 list10.txt) KiB ten times as long   target: a few frames more, flat"
-rm -f floor.yuv floor-cif.yuv tool-stdout.txt sums.md5 ffmpeg.md5
+rm -f floor.yuv floor-cif.yuv tool-stdout.txt sums.md5 ffmpeg.md5 sums.sha ffmpeg.sha
