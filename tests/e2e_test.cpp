@@ -1226,7 +1226,7 @@ TEST_F(EndToEnd, FormatsThatDoNotFitAreRefused) {
            "\"Tango2_1920x1080_50fps_10bit_420.yuv\" 1920x1080 yuv420p10le. Aborting.\n"},
       {{"header-depth.list", "out.yuv"},
        9,
-       banner + "Input file \"foreman_cif.yuv\" is named 352x288 yuv420p, but \"cif10.y4m\" " +
+       banner + R"(Input file "foreman_cif.yuv" is named 352x288 yuv420p, but "cif10.y4m" )" +
            "352x288 yuv420p10le. Aborting.\n"},
       {{"alpha.list", "out.yuv"},
        9,

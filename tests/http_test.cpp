@@ -272,7 +272,7 @@ TEST_F(HttpSources, UrlsThatCannotBeHadAreRefusedBeforeTheCopy) {
   EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(1, 2));
   // The same server with the test's authority named is trusted, by the
   // name its certificate gives (Schannel, on Windows, matches no address).
-  const std::string byName = std::regex_replace(tls, std::regex("127\\.0\\.0\\.1"), "localhost");
+  const std::string byName = std::regex_replace(tls, std::regex(R"(127\.0\.0\.1)"), "localhost");
   writeText(path("list.txt"), byName + " 1 1\n");
   const ToolRun trusted =
       run({"--quiet", "--yes", "list.txt", "out.yuv"}, {"CURL_CA_BUNDLE=" + servers_ + "/ca.crt"});

@@ -300,11 +300,12 @@ const SourceForm& SpliceWalk::formOf(const std::string& name) const {
 }
 
 void SpliceWalk::printDifference(const EditInstruction& inst, std::int64_t frameIndex) const {
+  const std::int64_t sourceFrame = inst.seekFr + frameIndex;
   console_.print(
       "Error: frame %lld of the output (line %lld, \"%s\" frame %lld) differs from "
       "\"%s\"\n",
       static_cast<long long>(framesAdded_), static_cast<long long>(listLine_),
-      shownName(inst.sourceFileName).c_str(), static_cast<long long>(inst.seekFr + frameIndex),
+      shownName(inst.sourceFileName).c_str(), static_cast<long long>(sourceFrame),
       reference_->path.c_str());
 }
 
