@@ -805,11 +805,16 @@ TEST_F(EndToEnd, ARunCheckedAgainstItsReferenceStopsAtTheFirstFrameThatDiffers) 
                     "Error: frame 2 of the output (line 2, \"b.yuv\" frame 1) differs from "
                     "\"own.md5\"\n");
   testing::expectFrames(path("out.yuv"), {{1, 5, 2}});
-  // One frame short: all of it is written and checked, then refused.
+  // A list one frame short, and one frame long: all of it is written and
+  // checked, then refused, naming both counts.
   writeText(path("short.txt"), "a.yuv 5 2\nb.yuv 0 3\n");
   expectFailure(run({"--yes", "--quiet", "--verify=own.sha", "short.txt", "out.yuv"}), 11,
                 "Error: \"own.sha\" holds 6 frames, the output 5\n");
   testing::expectFrames(path("out.yuv"), {{1, 5, 2}, {2, 0, 3}});
+  writeText(path("long.txt"), listText + "b.yuv 3 1\n");
+  expectFailure(run({"--yes", "--quiet", "--verify=own.md5", "long.txt", "out.yuv"}), 11,
+                "Error: \"own.md5\" holds 6 frames, the output 7\n");
+  testing::expectFrames(path("out.yuv"), {{1, 5, 2}, {2, 0, 3}, {1, 1, 1}, {2, 3, 1}});
   // Of other frames: nothing is written, an older output is kept.
   writeText(path("out.yuv"), "an older set");
   expectFailure(

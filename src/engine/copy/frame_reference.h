@@ -22,8 +22,8 @@ struct FrameReference {
   std::vector<std::string> hashes;  // each frame's hash, in lower-case hex
 
   /// True when the output's frame `frame` (counted from 0), `picture`, has
-  /// the hash of the reference's line for it. A frame past the reference's
-  /// last line matches nothing.
+  /// the hash of the reference's line for it, or the reference has no line
+  /// for it (its length is checked once the output is whole).
   [[nodiscard]] bool matches(std::int64_t frame, std::span<const unsigned char> picture) const;
 };
 
