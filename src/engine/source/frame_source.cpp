@@ -63,14 +63,13 @@ bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool p
   if (!bytes_) {
     return false;
   }
-  stream_ = bytes_->inOrderOnly();
   block_ = bytes_->block();
   return true;
 }
 
 bool FrameSource::startAt(std::int64_t first, std::int64_t count) {
   next_ = first;
-  if (stream_) {
+  if (bytes_->inOrderOnly()) {
     toDrop_ = first;  // read and dropped: a stream has no place to move to
     return bytes_->startAt(0, -1);
   }
@@ -247,7 +246,7 @@ bool FrameSource::readFull(std::span<unsigned char> buffer, std::size_t& got) {
 FrameSource::Read FrameSource::readNext(std::span<unsigned char> area,
                                         std::span<unsigned char>& picture) {
   error_ = 0;
-  if (stream_) {
+  if (bytes_->inOrderOnly()) {
     if (!streamStarted_) {
       if (const Read read = startStream(area); read != Read::WholeFrame) {
         return read;

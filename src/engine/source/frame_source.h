@@ -76,7 +76,7 @@ class FrameSource {
 
   /// True when no read waits for someone else to write (a file on a disk,
   /// not a pipe): frames may then be read ahead of their writes.
-  [[nodiscard]] bool readsWithoutWaiting() const { return !stream_; }
+  [[nodiscard]] bool readsWithoutWaiting() const { return !bytes_->inOrderOnly(); }
 
   /// True when the source is a file whose blocks another file may share.
   [[nodiscard]] bool canShareBlocks() const { return bytes_ && bytes_->sharableFile() != nullptr; }
@@ -137,7 +137,6 @@ class FrameSource {
   std::unique_ptr<ByteSource> bytes_;
   FrameLayout layout_;
   FrameFormat format_;
-  bool stream_ = false;         // read in order only: a pipe, a server without ranges
   bool streamStarted_ = false;  // its first bytes are read
   bool y4mStream_ = false;
   std::int64_t toDrop_ = 0;  // frames of the stream before the first one asked for
