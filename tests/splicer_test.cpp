@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/copy/block_sharing.h"
+#include "engine/copy/frame_checksums.h"
 #include "engine/copy/frame_buffer.h"
 #include "engine/list/pre_scan.h"
 #include "test_support.h"
@@ -98,8 +99,9 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     testing::writeSource(path("b.yuv"), 2, 3, 1000);  // ends in a partial frame
   }
 
-  // Pre-scans `listText` and copies it into out.yuv.
-  ExitStatus assemble(const std::string& listText) {
+  // Pre-scans `listText` and copies it into out.yuv, handing its frames to
+  // `checksums` where given.
+  ExitStatus assemble(const std::string& listText, FrameChecksums* checksums = nullptr) {
     testing::writeText(path("list.txt"), listText);
     OpenResult listFile = openForReading(path("list.txt"));
     EditListReader list;
@@ -109,13 +111,13 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
     const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
-    const FrameBuffer frameBuf =
-        allocateFrameBuffer(frameBufBytes(defaultFrameFormat), captured_.console());
+    const std::size_t bufferBytes =
+        frameBufBytes(defaultFrameFormat, slotCount(checksums != nullptr));
+    const FrameBuffer frameBuf = allocateFrameBuffer(bufferBytes, captured_.console());
     beforeCopy();
     CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam(), scan.format, true, ""};
-    const ExitStatus status =
-        runAssembly(list, out, std::span(frameBuf.get(), frameBufBytes(defaultFrameFormat)), plan,
-                    captured_.console());
+    const ExitStatus status = runAssembly(list, out, std::span(frameBuf.get(), bufferBytes), plan,
+                                          captured_.console(), checksums);
     EXPECT_TRUE(out.close(captured_.console()));
     return status;
   }
@@ -128,9 +130,29 @@ class RunAssemblyTest : public testing::ScratchDirTest,
 TEST_P(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
   const std::string a = path("a.yuv");
   const std::string b = path("b.yuv");
-  EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n"),
+  // The checksums hash each frame where it lies in the frame buffer, also
+  // where the way past the page cache moves it there.
+  const auto bytes = static_cast<std::size_t>(defaultFrameFormat.frameBytes());
+  OpenResult sums = openForWriting(path("sums.md5"));
+  FrameChecksums checksums(std::move(sums.file), path("sums.md5"), "", bytes);
+  ASSERT_TRUE(checksums.start(captured_.console()));
+  EXPECT_EQ(assemble(a + " 4 2\n" + b + " 0 3\n" + a + " 1 4\n" + a + " 2 1\n", &checksums),
             ExitStatus::Success);
+  EXPECT_EQ(checksums.finish(captured_.console()), ExitStatus::Success);
   testing::expectFrames(path("out.yuv"), {{1, 4, 2}, {2, 0, 3}, {1, 1, 4}, {1, 2, 1}});
+  const std::string out = testing::readFile(path("out.yuv"));
+  std::string expected;
+  for (std::size_t frame = 0; frame * bytes < out.size(); ++frame) {
+    Digest digest;
+    ASSERT_TRUE(digestOf(HashKind::Md5,
+                         std::span(reinterpret_cast<const unsigned char*>(out.data()) +
+                                       frame * bytes,
+                                   bytes),
+                         digest));
+    expected += checksumLineOf(static_cast<std::int64_t>(frame),
+                               static_cast<std::int64_t>(bytes), digest);
+  }
+  EXPECT_EQ(testing::readFile(path("sums.md5")), expected);
 }
 
 TEST_P(RunAssemblyTest, ZeroFramesStillClosesTheSplice) {

@@ -5,15 +5,28 @@
 namespace tsa {
 
 BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
-                           std::span<unsigned char> frameBuf, std::size_t maxBatch,
-                           ProgressLines& lines, Console& console)
+                           std::span<unsigned char> frameBuf, std::size_t slots,
+                           std::size_t maxBatch,
+                           ProgressLines& lines, Console& console, FrameChecksums* checksums)
     : out_(out),
       pOutFile_(pOutFile),
-      slots_{frameBuf.first(frameBuf.size() / 2), frameBuf.subspan(frameBuf.size() / 2)},
       maxBatch_(maxBatch),
       lines_(lines),
       console_(console),
-      writer_(pOutFile) {}
+      checksums_(checksums),
+      slotFramesEnd_(slots),
+      writer_(pOutFile) {
+  const std::size_t slotBytes = frameBuf.size() / slots;
+  for (std::size_t slot = 0; slot < slots; ++slot) {
+    slots_.push_back(frameBuf.subspan(slot * slotBytes, slotBytes));
+  }
+}
+
+BufferedCopy::~BufferedCopy() {
+  if (checksums_ != nullptr) {
+    checksums_->waitUntilHashed(framesAdded_);
+  }
+}
 
 bool BufferedCopy::placeNextFrame(const FrameSource& source, std::span<unsigned char>& area) {
   const std::size_t marker = source.markerBytes();
@@ -26,6 +39,9 @@ bool BufferedCopy::placeNextFrame(const FrameSource& source, std::span<unsigned 
   if (batchFrames_ > 0 && !joins && !handOverBatch()) {
     return false;
   }
+  if (batchFrames_ == 0) {
+    waitForHashes();
+  }
   area = slots_[slot_].subspan(slotLead + (batchFrames_ > 0 ? next : 0));
   return true;
 }
@@ -33,6 +49,12 @@ bool BufferedCopy::placeNextFrame(const FrameSource& source, std::span<unsigned 
 void BufferedCopy::add(std::span<unsigned char> picture) {
   // The frame lies right behind the batch, in the file and in memory.
   const OutputStream::Write write = out_.stage(slots_[slot_], picture);
+  if (checksums_ != nullptr) {
+    // Hashed where staging left it: after the carried bytes and the marker.
+    checksums_->hash(std::span(write.bytes.data() + write.carried + out_.markerBytes(),
+                               picture.size()));
+  }
+  slotFramesEnd_[slot_] = ++framesAdded_;
   if (batchFrames_++ == 0) {
     batch_ = write;
   } else {
@@ -43,6 +65,12 @@ void BufferedCopy::add(std::span<unsigned char> picture) {
   lines_.expect(1);
 }
 
+void BufferedCopy::waitForHashes() const {
+  if (checksums_ != nullptr) {
+    checksums_->waitUntilHashed(slotFramesEnd_[slot_]);
+  }
+}
+
 bool BufferedCopy::handOverBatch() {
   if (!finishWrite()) {
     return false;
@@ -50,7 +78,7 @@ bool BufferedCopy::handOverBatch() {
   writer_.start(batch_.bytes);
   inFlight_ = batch_;
   batchFrames_ = 0;
-  slot_ ^= 1U;
+  slot_ = (slot_ + 1) % slots_.size();
   return true;
 }
 

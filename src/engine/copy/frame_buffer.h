@@ -1,6 +1,6 @@
 // The one buffer every frame of a run passes through, and how it is laid
-// out: two slots, one being written while the next frame is read into the
-// other.
+// out: slots taken in turn, one being written while the next frame is read
+// into another.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +35,15 @@ inline constexpr std::size_t batchBytes = std::size_t{2} << 20;
   return slotLead + slotReadBytes(format);
 }
 
-/// The size of `frameBuf` for frames of `format`: two slots.
-[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format) {
-  return 2 * slotBytes(format);
+/// How many slots a run takes: two, one being written while the next is
+/// filled; four where frames are hashed where they lie, so that two may
+/// wait for their hash while the others move on.
+[[nodiscard]] inline std::size_t slotCount(bool hashing) { return hashing ? 4 : 2; }
+
+/// The size of `frameBuf` for frames of `format`, in `slots` slots.
+[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format,
+                                               std::size_t slots = slotCount(false)) {
+  return slots * slotBytes(format);
 }
 
 }  // namespace tsa

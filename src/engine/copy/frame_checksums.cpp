@@ -88,14 +88,14 @@ FrameChecksums::~FrameChecksums() {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  jobsChanged_.notify_all();
   for (std::thread& worker : workers_) {
     worker.join();
   }
 }
 
 bool FrameChecksums::start(Console& console) {
-  // A few frames a worker wait for their hash, whatever the set's length.
+  // A few frames a worker wait for their hash where they are read back.
   const std::size_t workers = workerCount();
   for (std::size_t i = 0; i < 2 * workers; ++i) {
     copies_.emplace_back(new (std::nothrow) unsigned char[pictureBytes_]);
@@ -123,7 +123,7 @@ bool FrameChecksums::start(Console& console) {
 }
 
 std::size_t FrameChecksums::takeCopy(std::unique_lock<std::mutex>& lock) {
-  changed_.wait(lock, [this] { return !freeCopies_.empty(); });
+  jobDone_.wait(lock, [this] { return !freeCopies_.empty(); });
   const std::size_t copy = freeCopies_.back();
   freeCopies_.pop_back();
   return copy;
@@ -132,24 +132,34 @@ std::size_t FrameChecksums::takeCopy(std::unique_lock<std::mutex>& lock) {
 void FrameChecksums::submit(Job job, std::unique_lock<std::mutex>& lock) {
   job.frame = submitted_++;
   digests_.emplace_back();
+  hashed_.push_back(false);
   jobs_.push_back(std::move(job));
   lock.unlock();
-  changed_.notify_all();
+  jobsChanged_.notify_one();
 }
 
 void FrameChecksums::hash(std::span<const unsigned char> picture) {
   std::unique_lock lock(mutex_);
-  const std::size_t copy = takeCopy(lock);
-  lock.unlock();
-  std::copy(picture.begin(), picture.end(), copies_[copy].get());
-  lock.lock();
-  submit(Job{0, copy, {}, 0}, lock);
+  submit(Job{0, picture, 0, {}, 0}, lock);
 }
 
 void FrameChecksums::hashFromFile(const std::string& path, std::int64_t offset) {
   std::unique_lock lock(mutex_);
   const std::size_t copy = takeCopy(lock);
-  submit(Job{0, copy, path, offset}, lock);
+  submit(Job{0, {}, copy, path, offset}, lock);
+}
+
+void FrameChecksums::waitUntilHashed(std::int64_t frames) {
+  std::unique_lock lock(mutex_);
+  jobDone_.wait(lock, [&] { return hashedBefore_ >= frames; });
+}
+
+void FrameChecksums::markHashed(std::int64_t frame) {
+  hashed_[static_cast<std::size_t>(frame - hashedBefore_)] = true;
+  while (!hashed_.empty() && hashed_.front()) {
+    hashed_.pop_front();
+    ++hashedBefore_;
+  }
 }
 
 void FrameChecksums::keep(std::int64_t frames) {
@@ -184,28 +194,42 @@ int FrameChecksums::readBack(const Job& job, std::span<unsigned char> copy) {
 void FrameChecksums::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+    jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
     if (stopping_) {
       return;
     }
     const Job job = std::move(jobs_.front());
     jobs_.pop_front();
     lock.unlock();
-    const std::span<unsigned char> copy(copies_[job.copy].get(), pictureBytes_);
-    const int readError = job.path.empty() ? 0 : readBack(job, copy);
-    Digest digest;
-    const bool hashed = readError == 0 && digestOf(kind_, copy, digest);
+    int readError = 0;
+    const std::optional<Digest> digest = digestOfJob(job, readError);
     lock.lock();
-    freeCopies_.push_back(job.copy);
-    if (hashed) {
+    if (job.picture.empty()) {
+      freeCopies_.push_back(job.copy);
+    }
+    markHashed(job.frame);
+    if (digest) {
       digests_[static_cast<std::size_t>(job.frame - lineNext_)] = digest;
     } else if (error_ == 0) {
       error_ = readError != 0 ? readError : EIO;
       readBackFailed_ = readError != 0;
     }
     writeReadyLines();
-    changed_.notify_all();
+    jobDone_.notify_all();
   }
+}
+
+std::optional<Digest> FrameChecksums::digestOfJob(const Job& job, int& error) {
+  std::span<const unsigned char> bytes = job.picture;
+  if (bytes.empty()) {
+    const std::span<unsigned char> copy(copies_[job.copy].get(), pictureBytes_);
+    if ((error = readBack(job, copy)) != 0) {
+      return std::nullopt;
+    }
+    bytes = copy;
+  }
+  Digest digest;
+  return digestOf(kind_, bytes, digest) ? std::optional(digest) : std::nullopt;
 }
 
 void FrameChecksums::writeReadyLines() {
@@ -236,10 +260,10 @@ ExitStatus FrameChecksums::finish(Console& console) {
     // Every frame kept was handed over before it was written, and each
     // digest that comes in writes the lines it completes.
     writeReadyLines();
-    changed_.wait(lock, [this] { return error_ != 0 || lineNext_ >= kept_; });
+    jobDone_.wait(lock, [this] { return error_ != 0 || lineNext_ >= kept_; });
     stopping_ = true;
   }
-  changed_.notify_all();
+  jobsChanged_.notify_all();
   for (std::thread& worker : workers_) {
     worker.join();
   }

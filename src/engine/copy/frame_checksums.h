@@ -48,13 +48,18 @@ class FrameChecksums {
   /// Ends the workers; what finish() did not write is not written.
   ~FrameChecksums();
 
-  /// Takes the memory (a few frames a worker) and starts the workers, then
+  /// Takes the memory (a few frames a worker, for frames read back) and
+  /// starts the workers, then
   /// writes the header; false after printing why not.
   [[nodiscard]] bool start(Console& console);
 
-  /// The output's next frame is `picture`: hashed from a copy, so the
-  /// caller may reuse its memory at once. Waits while every copy is taken.
+  /// The output's next frame is `picture`, hashed where it lies: its bytes
+  /// stay as they are until waitUntilHashed() counts it.
   void hash(std::span<const unsigned char> picture);
+
+  /// Waits until the first `frames` frames handed over are hashed (or
+  /// given up on), so that the memory they lay in may take others.
+  void waitUntilHashed(std::int64_t frames);
 
   /// The output's next frame shares its blocks with the file `path`, where
   /// its picture lies at `offset`: read back there and hashed.
@@ -74,17 +79,25 @@ class FrameChecksums {
  private:
   struct Job {
     std::int64_t frame = 0;
-    std::size_t copy = 0;  // which of copies_
-    std::string path;      // read back from here, where not empty
+    std::span<const unsigned char> picture;  // hashed in place, where not empty
+    std::size_t copy = 0;                    // else read back into this of copies_
+    std::string path;                        // from here
     std::int64_t offset = 0;
   };
 
-  /// Hands `job` to the workers once a copy is free; its `copy` is set.
+  /// Waits for a free copy and takes it.
   std::size_t takeCopy(std::unique_lock<std::mutex>& lock);
   void submit(Job job, std::unique_lock<std::mutex>& lock);
 
   /// A worker: hashes jobs until the end.
   void work();
+
+  /// Hashes `job`, reading it back first where it is not in place; the
+  /// digest, or the error.
+  [[nodiscard]] std::optional<Digest> digestOfJob(const Job& job, int& error);
+
+  /// Takes note that frame `frame` is done with (with the lock held).
+  void markHashed(std::int64_t frame);
 
   /// Reads the picture of a shared frame into `copy`; 0 or the error.
   [[nodiscard]] static int readBack(const Job& job, std::span<unsigned char> copy);
@@ -106,6 +119,8 @@ class FrameChecksums {
   HashKind kind_;
   std::deque<std::optional<Digest>> digests_;  // of frames from lineNext_ on
   std::int64_t submitted_ = 0;
+  std::deque<bool> hashed_;        // of frames from hashedBefore_ on
+  std::int64_t hashedBefore_ = 0;  // every frame before it is done with
   std::int64_t lineNext_ = 0;  // the frame whose line comes next
   std::int64_t kept_ = 0;
   int error_ = 0;                // the first failure's
@@ -113,7 +128,8 @@ class FrameChecksums {
   bool stopping_ = false;
   std::string lines_;  // a buffer for the lines of one write
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable jobsChanged_;  // the workers wait on it
+  std::condition_variable jobDone_;      // the copying thread waits on it
   std::vector<std::thread> workers_;  // last: they end before the rest goes
 };
 

@@ -156,7 +156,8 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
            2 * framesPerWrite(plan) + 2),
       lines_(console, plan.totalFrames, checksums),
       sharing_(out_, pOutFile, plan.shareBlocks),
-      buffered_(out_, pOutFile, frameBuf, framesPerWrite(plan), lines_, console) {
+      buffered_(out_, pOutFile, frameBuf, frameBuf.size() / slotBytes(plan.format),
+                framesPerWrite(plan), lines_, console, checksums) {
   if (uncached_) {
     out_.goPastPageCache(plan.format.frameBytes());
   }
@@ -234,10 +235,6 @@ ExitStatus SpliceWalk::copyFrames(FrameSource& pSourceFile, const EditInstructio
     }
     if (reference_ != nullptr && !reference_->matches(framesAdded_, picture)) {
       return endWith(ExitStatus::DiffersFromReference, [&] { printDifference(inst, frameIndex); });
-    }
-    // Hashed before it is staged: staging may move the picture in its slot.
-    if (checksums_ != nullptr) {
-      checksums_->hash(picture);
     }
     buffered_.add(picture);
     ++framesAdded_;
