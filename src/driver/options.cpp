@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
+#include <optional>
 #include <string_view>
 
 #include "engine/format/y4m.h"
 #include "engine/system/file.h"
+#include "engine/system/whole_number.h"
 
 namespace tsa {
 namespace {
@@ -77,15 +78,13 @@ bool readReflinkValue(const std::string& value, RunOptions& options, std::string
 // Reads the value of --max-sources, a whole number from 1 up; false with
 // `problem` set.
 bool readMaxSourcesValue(const std::string& value, RunOptions& options, std::string& problem) {
-  int limit = 0;
-  const char* end = value.data() + value.size();
-  const auto [stop, error] = std::from_chars(value.data(), end, limit);
-  if (value.empty() || value.front() == '-' || error != std::errc() || stop != end || limit < 1) {
+  const std::optional<int> limit = wholeNumber<int>(value);
+  if (!limit || *limit < 1) {
     problem =
         "Error: bad value \"" + value + "\" for --max-sources: expected a whole number from 1 up";
     return false;
   }
-  options.maxSources = limit;
+  options.maxSources = *limit;
   return true;
 }
 

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <new>
 #include <numeric>
 
 #include "engine/format/y4m.h"
 #include "engine/system/stop.h"
+#include "engine/system/whole_number.h"
 
 namespace tsa {
 namespace {
@@ -18,9 +18,9 @@ namespace {
 bool readRatio(std::string_view value, std::int64_t& numerator, std::int64_t& denominator) {
   const std::size_t colon = value.find(':');
   const auto number = [](std::string_view digits, std::int64_t& to) {
-    const char* end = digits.data() + digits.size();
-    const auto [stop, error] = std::from_chars(digits.data(), end, to);
-    return !digits.empty() && digits.front() != '-' && error == std::errc() && stop == end;
+    const std::optional<std::int64_t> read = wholeNumber<std::int64_t>(digits);
+    to = read.value_or(0);
+    return read.has_value();
   };
   return colon != std::string_view::npos && number(value.substr(0, colon), numerator) &&
          number(value.substr(colon + 1), denominator);

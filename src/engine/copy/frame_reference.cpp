@@ -1,10 +1,10 @@
 #include "engine/copy/frame_reference.h"
 
 #include <algorithm>
-#include <charconv>
 #include <string_view>
 
 #include "engine/system/file.h"
+#include "engine/system/whole_number.h"
 
 namespace tsa {
 namespace {
@@ -18,10 +18,9 @@ std::string_view trimmed(std::string_view text) {
 }
 
 bool readNumber(std::string_view text, std::int64_t& value) {
-  text = trimmed(text);
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  return !text.empty() && error == std::errc() && stop == end;
+  const std::optional<std::int64_t> number = wholeNumber<std::int64_t>(trimmed(text));
+  value = number.value_or(0);
+  return number.has_value();
 }
 
 // The whole of the file `path`, or false with the system's error.
