@@ -11,6 +11,7 @@
 
 #include "driver/options.h"
 #include "engine/copy/frame_buffer.h"
+#include "engine/source/archive_name.h"
 #include "engine/copy/frame_checksums.h"
 #include "engine/copy/list_check.h"
 #include "engine/copy/splicer.h"
@@ -70,8 +71,8 @@ enum class OutputRole {
 };
 
 // Finds whether the output is a file that the run reads: the edit list, or
-// a source that the list names and that exists now, by whatever path or
-// link. Decided by identity alone, so it holds where locks do not. A device
+// a source that the list names (or the archive it lies in) and that exists
+// now, by whatever path or link. Decided by identity alone, so it holds where locks do not. A device
 // or a pipe as output is never one of them.
 OutputRole roleOfOutput(bool regularFile, const FileIdentity& output, const FileIdentity& editList,
                         EditListReader& pEditListFile) {
@@ -83,7 +84,9 @@ OutputRole roleOfOutput(bool regularFile, const FileIdentity& output, const File
   }
   const EditListReader::SourceNames sources = pEditListFile.sourceNames();
   if (std::ranges::any_of(sources.names,
-                          [&](const std::string& name) { return identityOf(name) == output; })) {
+                          [&](const std::string& name) {
+                            return identityOf(fileBehind(name)) == output;
+                          })) {
     return OutputRole::ReadByTheRun;
   }
   return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;

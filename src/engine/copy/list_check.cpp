@@ -35,7 +35,7 @@ std::string whyUnchecked(const SourceForm& source, const EditInstruction& inst,
     return source.url->length >= 0 ? "" : "a server that gives no length";
   }
   if (!source.regularFile) {
-    return "a pipe or device";
+    return source.archive ? "a compressed file that gives no length" : "a pipe or device";
   }
   const std::int64_t inFile = std::max<std::int64_t>(
       0, std::min<std::int64_t>(inst.numFr, framesHeld(source) - inst.seekFr));

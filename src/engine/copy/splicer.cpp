@@ -39,6 +39,10 @@ void printReadFailure(Console& console, FrameSource::Read read, const FrameSourc
     case FrameSource::Read::Changed:
       console.print("Error: input file \"%s\" changed on the server since the run began\n", name);
       return;
+    case FrameSource::Read::Damaged:
+      console.print("Error: input file \"%s\" is damaged before frame %lld (%s)\n", name,
+                    static_cast<long long>(frame), pSourceFile.failure().c_str());
+      return;
     case FrameSource::Read::WholeFrame:
     case FrameSource::Read::RanOut:
     case FrameSource::Read::Stopped:
@@ -122,6 +126,7 @@ class SpliceWalk {
   const FrameReference* reference_;
   std::int64_t framesAdded_ = 0;  // to the output, in the whole pass
   std::int64_t listLine_ = 0;     // of the splice being copied
+  SourceShelf shelf_;             // a decoder part way through a member, for the next splice
   OutputStream out_;
   ProgressLines lines_;
   BlockSharing sharing_;
@@ -178,7 +183,7 @@ ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t list
   const std::string shown = shownName(inst.sourceFileName);
   const char* name = shown.c_str();
   FrameSource pSourceFile;
-  if (!pSourceFile.open(formOf(inst.sourceFileName), format_, uncached_)) {
+  if (!pSourceFile.open(formOf(inst.sourceFileName), format_, uncached_, &shelf_)) {
     if (stopRequested()) {
       return stopped();  // while waiting for a writer
     }

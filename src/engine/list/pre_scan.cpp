@@ -81,7 +81,8 @@ std::vector<StatingSource> statementsOf(const std::vector<SourceForm>& sources) 
   for (const SourceForm& source : sources) {
     statements.push_back(
         {source.name, source.y4mHeader.has_value(),
-         source.y4mHeader ? statementOf(*source.y4mHeader) : whatNameStates(source.name)});
+         source.y4mHeader ? statementOf(*source.y4mHeader)
+                          : whatNameStates(source.statingName())});
   }
   return statements;
 }
@@ -98,6 +99,8 @@ bool reportUnusable(std::size_t i, Probe probe, const std::vector<SourceForm>& s
     console.print("Input file \"%s\" not found (%s). Aborting.\n", name, source.failure.c_str());
   } else if (probe == Probe::NotFound) {
     console.print("Input file \"%s\" not found. Aborting.\n", name);
+  } else if (probe == Probe::Refused) {
+    console.print("Input file \"%s\" %s. Aborting.\n", name, source.failure.c_str());
   } else if (probe == Probe::BrokenHeader) {
     console.print("Input file \"%s\" has a broken Y4M header. Aborting.\n", name);
   } else if (source.y4mHeader && !y4m::holdsFramesOf(*source.y4mHeader, run.format)) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string_view>
 
+#include "engine/source/archive_bytes.h"
 #include "engine/source/local_bytes.h"
 #include "engine/source/url_bytes.h"
 
@@ -24,24 +26,34 @@ std::unique_ptr<ByteSource> openUrl(const SourceForm& form, const ReadOptions& /
   return urlBytes(form);
 }
 
-// The kinds, asked in this order; a path is what no other kind takes.
+// The kinds, asked in this order; a path is what no other kind takes. An
+// archive may be a URL or a path.
 constexpr std::array kinds = {
+    SourceKind{isArchiveSource, probeArchive, openArchive},
     SourceKind{isUrl, probeUrlSource, openUrl},
     SourceKind{anyPath, probeLocal, openLocal},
 };
 
-const SourceKind& kindOf(std::string_view name) {
-  return *std::ranges::find_if(kinds, [name](const SourceKind& kind) { return kind.names(name); });
+// The kind of the source `name`; an archive read for its bytes is of the
+// kind its name has beside being an archive's.
+const SourceKind& kindOf(std::string_view name, bool archiveBytes) {
+  return *std::ranges::find_if(std::span(kinds).subspan(archiveBytes ? 1 : 0),
+                               [name](const SourceKind& kind) { return kind.names(name); });
 }
 
 }  // namespace
 
 Probe probeBytes(const std::string& name, SourceForm& form, std::string& start) {
-  return kindOf(name).probe(name, form, start);
+  return kindOf(name, form.archiveBytes).probe(name, form, start);
 }
 
 std::unique_ptr<ByteSource> openBytes(const SourceForm& form, const ReadOptions& options) {
-  return kindOf(form.name).open(form, options);
+  if (options.shelf != nullptr) {
+    if (std::unique_ptr<ByteSource> kept = options.shelf->take(form.name)) {
+      return kept;
+    }
+  }
+  return kindOf(form.name, form.archiveBytes).open(form, options);
 }
 
 }  // namespace tsa

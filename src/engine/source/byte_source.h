@@ -43,6 +43,15 @@ class ByteSource {
   /// version the pre-scan saw.
   [[nodiscard]] virtual bool changed() const { return false; }
 
+  /// True when the last read failed because the source's bytes are
+  /// damaged (a compressed member whose data or check is wrong).
+  [[nodiscard]] virtual bool damaged() const { return false; }
+
+  /// True when the bytes are worth keeping for the next splice of the same
+  /// source, since opening them again costs more (a decoder part way
+  /// through a member).
+  [[nodiscard]] virtual bool worthKeeping() const { return false; }
+
   /// The block every read starts and ends on where the source is read past
   /// the page cache, else 0.
   [[nodiscard]] virtual std::size_t block() const { return 0; }
@@ -52,21 +61,43 @@ class ByteSource {
   [[nodiscard]] virtual const FileHandle* sharableFile() const { return nullptr; }
 };
 
+/// Where the bytes of the last splice wait for the next one, where they
+/// are worth keeping: one source's at a time.
+class SourceShelf {
+ public:
+  /// Keeps `bytes`, of the source `name`, instead of what it kept.
+  void put(std::string name, std::unique_ptr<ByteSource> bytes) {
+    name_ = std::move(name);
+    bytes_ = std::move(bytes);
+  }
+
+  /// The bytes kept of the source `name`, or null.
+  [[nodiscard]] std::unique_ptr<ByteSource> take(const std::string& name) {
+    return name == name_ ? std::move(bytes_) : nullptr;
+  }
+
+ private:
+  std::string name_;
+  std::unique_ptr<ByteSource> bytes_;
+};
+
 /// How a splice's bytes are to be read.
 struct ReadOptions {
   bool pastPageCache = false;    // where the source allows it
   std::size_t pictureBytes = 0;  // frames smaller than a block keep the page cache
+  SourceShelf* shelf = nullptr;  // where the last splice's bytes may wait
 };
 
-/// Looks at the source `name` once, as its kind does, into `form`, with the
+/// Looks at the source `name` once, as its kind does, into `form` (an
+/// archive as a file or URL where form.archiveBytes), with the
 /// first bytes it holds (up to two lines, for a Y4M header) into `start`
 /// where its kind reads them in the pre-scan. The one place kinds are told
 /// apart.
 [[nodiscard]] Probe probeBytes(const std::string& name, SourceForm& form, std::string& start);
 
 /// Opens the bytes of the source `form` describes for one splice (a pipe is
-/// waited for until its writer comes); null where they cannot be had, or a
-/// stop ended the wait.
+/// waited for until its writer comes), or takes those the shelf keeps of
+/// it; null where they cannot be had, or a stop ended the wait.
 [[nodiscard]] std::unique_ptr<ByteSource> openBytes(const SourceForm& form,
                                                     const ReadOptions& options);
 

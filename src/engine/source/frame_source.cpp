@@ -51,15 +51,23 @@ Probe probeSource(const std::string& name, SourceForm& form) {
   return probe == Probe::Usable ? readLayout(start, form) : probe;
 }
 
-bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool pastPageCache) {
+FrameSource::~FrameSource() {
+  if (shelf_ != nullptr && bytes_ && bytes_->worthKeeping()) {
+    shelf_->put(form_.name, std::move(bytes_));
+  }
+}
+
+bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool pastPageCache,
+                       SourceShelf* shelf) {
   form_ = form;
+  shelf_ = shelf;
   layout_ = form.layout;
   format_ = format;
   streamStarted_ = false;
   y4mStream_ = false;
   toDrop_ = 0;
   headBytes_ = 0;
-  bytes_ = openBytes(form, {pastPageCache, static_cast<std::size_t>(layout_.pictureBytes)});
+  bytes_ = openBytes(form, {pastPageCache, static_cast<std::size_t>(layout_.pictureBytes), shelf});
   if (!bytes_) {
     return false;
   }
@@ -136,6 +144,9 @@ FrameSource::Read FrameSource::shortRead() const {
   }
   if (bytes_ && bytes_->changed()) {
     return Read::Changed;
+  }
+  if (bytes_ && bytes_->damaged()) {
+    return Read::Damaged;
   }
   return error_ != 0 ? Read::Failed : Read::RanOut;
 }

@@ -43,15 +43,25 @@ class FrameSource {
     BadHeader,    // a Y4M stream whose header cannot be read
     OtherFormat,  // a Y4M stream of another format; see streamFormat()
     Changed,      // a URL that is no longer the version the pre-scan saw
+    Damaged,      // a compressed member whose bytes are damaged; see failure()
   };
+
+  FrameSource() = default;
+  FrameSource(const FrameSource&) = delete;
+  FrameSource& operator=(const FrameSource&) = delete;
+  /// Leaves its bytes on the shelf it was opened with, where they are worth
+  /// keeping for the next splice.
+  ~FrameSource();
 
   /// Opens the source `form` describes, whose frames lie as its layout
   /// says, and reads it past the page cache if `pastPageCache` and the file
   /// allows. A named pipe is waited for until its writer comes; its frames
   /// are read from its start, as Y4M when it starts with the signature, and
   /// must be of `format`. A URL is asked for nothing yet. False when it
-  /// cannot be opened, or a stop ended the wait.
-  [[nodiscard]] bool open(const SourceForm& form, const FrameFormat& format, bool pastPageCache);
+  /// cannot be opened, or a stop ended the wait. Bytes that `shelf` keeps
+  /// of it are taken up again.
+  [[nodiscard]] bool open(const SourceForm& form, const FrameFormat& format, bool pastPageCache,
+                          SourceShelf* shelf = nullptr);
 
   /// Makes `first` the next frame to read, of `count` to be read (all to
   /// the end where -1); false when the source cannot be moved there. A
@@ -134,6 +144,7 @@ class FrameSource {
   [[nodiscard]] static bool markerIsValid(std::span<const unsigned char> marker);
 
   SourceForm form_;
+  SourceShelf* shelf_ = nullptr;
   std::unique_ptr<ByteSource> bytes_;
   FrameLayout layout_;
   FrameFormat format_;

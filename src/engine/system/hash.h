@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -48,6 +49,10 @@ struct Digest {
 /// could not (it cannot be loaded, or failed to set up). Safe to call from
 /// several threads at once.
 [[nodiscard]] bool digestOf(HashKind kind, std::span<const unsigned char> bytes, Digest& digest);
+
+/// The CRC32 `crc` (0 before the first byte) continued over `bytes`, as
+/// gzip keeps it; false where zlib cannot be loaded.
+[[nodiscard]] bool continueCrc32(std::uint32_t& crc, std::span<const unsigned char> bytes);
 
 /// The digest in lower-case hex, as md5sum and ffmpeg write it.
 [[nodiscard]] std::string hexOf(const Digest& digest);

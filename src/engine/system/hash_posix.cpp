@@ -90,4 +90,13 @@ bool digestOf(HashKind kind, std::span<const unsigned char> bytes, Digest& diges
   return true;
 }
 
+bool continueCrc32(std::uint32_t& crc, std::span<const unsigned char> bytes) {
+  const Zlib& zlib = Zlib::get();
+  if (!zlib.shared.loaded()) {
+    return false;
+  }
+  crc = static_cast<std::uint32_t>(runningSum(zlib.crc, crc, bytes));
+  return true;
+}
+
 }  // namespace tsa

@@ -92,4 +92,9 @@ bool digestOf(HashKind kind, std::span<const unsigned char> bytes, Digest& diges
       ::BCryptFinishHash(hash.get(), digest.bytes.data(), static_cast<ULONG>(digest.size), 0));
 }
 
+bool continueCrc32(std::uint32_t& crc, std::span<const unsigned char> bytes) {
+  crc = static_cast<std::uint32_t>(runningSum(&::crc32, crc, bytes));
+  return true;
+}
+
 }  // namespace tsa

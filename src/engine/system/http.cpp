@@ -51,8 +51,12 @@ std::string shownName(std::string_view name) {
   std::string shown = std::string(name.substr(0, hostStart)) + std::string(authority);
   std::string_view rest = name.substr(pathStart);
   // So is the query: the signature of a pre-signed URL lives there.
+  // The fragment after it, never sent, stays: it names a member of an
+  // archive.
   if (const std::size_t query = rest.find('?'); query != std::string_view::npos) {
-    return shown + std::string(rest.substr(0, query)) + "?\xE2\x80\xA6";
+    const std::size_t fragment = std::min(rest.find('#', query), rest.size());
+    return shown + std::string(rest.substr(0, query)) + "?\xE2\x80\xA6" +
+           std::string(rest.substr(fragment));
   }
   return shown + std::string(rest);
 }
