@@ -393,5 +393,53 @@ TEST_F(HttpSources, ASourceReplacedOnTheServerEndsTheRunWithNoFrameOfTheNewOne) 
 }
 #endif
 
+// Archives on a server: read by byte ranges where a member is stored as it
+// is, decoded as they come where it is compressed; the first frames of a
+// long compressed clip cost the first part of its archive, not all of it.
+TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
+  const std::string& archives = testing::testArchives();
+  if (archives.empty()) {
+    GTEST_SKIP() << "the archivers are needed to make the archives";
+  }
+  const auto share = [&](const std::string& name, const std::string& as = "") {
+    return serve(as + name, readFile(archives + "/" + name));
+  };
+  const std::string clip = readFile(archives + "/clip_352x288.yuv");
+  for (const std::string name : {"clip.7z", "clip.stored.zip", "clip.zip", "clip.tar.xz"}) {
+    const std::string source = url("HTTP", share(name)) + "#clip_352x288.yuv";
+    writeText(path("list.txt"), source + " 3 4\n" + source + " 10 2\n" + source + " 1 1\n");
+    const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
+    EXPECT_EQ(done.status, 0) << name << done.out;
+    EXPECT_TRUE(readFile(path("out.yuv")) ==
+                clip.substr(3 * cifFrame, 4 * cifFrame) + clip.substr(10 * cifFrame, 2 * cifFrame) +
+                    clip.substr(cifFrame, cifFrame))
+        << name;
+  }
+  const std::string stored = share("clip.stored.zip", "again-");
+  const std::string longClip = share("long_352x288.yuv.xz");
+  writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) + " 0 2\n");
+  const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
+  EXPECT_EQ(done.status, 0) << done.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) ==
+              clip.substr(11 * cifFrame, cifFrame) +
+                  readFile(archives + "/long_352x288.yuv").substr(0, 2 * cifFrame));
+  // The bytes nginx sent of each (its log's last field), against its size.
+  const auto sent = [&](const std::string& served) {
+    std::int64_t bytes = 0;
+    std::istringstream log(readFile(servers_ + "/access.log"));
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(served) != std::string::npos) {
+        bytes += std::stoll(line.substr(line.rfind(' ') + 1));
+      }
+    }
+    return bytes;
+  };
+  const auto sizeOf = [&](const std::string& served) {
+    return static_cast<std::int64_t>(readFile(servers_ + "/www/" + served).size());
+  };
+  EXPECT_LT(sent(stored), sizeOf(stored) / 3);
+  EXPECT_LT(sent(longClip), sizeOf(longClip) / 3);
+}
+
 }  // namespace
 }  // namespace tsa

@@ -6,6 +6,10 @@
 #include <fstream>
 #include <random>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace tsa::testing {
 
 std::filesystem::path fsPath(const std::string& path) {
@@ -54,6 +58,50 @@ void writeSource(const std::string& path, int sourceId, int frames, int extraByt
   const auto partial = patternFrame(sourceId, frames);
   out.write(reinterpret_cast<const char*>(partial.data()), extraBytes);
   ASSERT_TRUE(out.good()) << path;
+}
+
+namespace {
+
+// The archives' folder, removed with the process where it made it.
+struct ArchiveFolder {
+  std::string path;
+  bool made = false;
+
+  ArchiveFolder() {
+    if (const char* given = std::getenv("TSA_TEST_ARCHIVES"); given != nullptr && *given != '\0') {
+      path = given;
+      return;
+    }
+#ifndef _WIN32
+    if (std::system("{ command -v 7z && command -v zip && command -v xz && command -v zstd && "
+                    "command -v bzip2 && command -v gzip && command -v tar; } >/dev/null") != 0) {
+      return;
+    }
+    path = (std::filesystem::temp_directory_path() /
+            ("tsa-archives-" + std::to_string(::getpid())))
+               .string();
+    made = true;
+    if (std::system(("bash " TSA_SOURCE_DIR "/tests/make_archives.sh " + path + " >/dev/null 2>&1")
+                        .c_str()) != 0) {
+      path.clear();
+    }
+#endif
+  }
+  ArchiveFolder(const ArchiveFolder&) = delete;
+  ArchiveFolder& operator=(const ArchiveFolder&) = delete;
+  ~ArchiveFolder() {
+    if (made) {
+      std::error_code ignored;
+      std::filesystem::remove_all(fsPath(path), ignored);
+    }
+  }
+};
+
+}  // namespace
+
+const std::string& testArchives() {
+  static const ArchiveFolder folder;
+  return folder.path;
 }
 
 void writeText(const std::string& path, const std::string& text) {

@@ -54,6 +54,12 @@ class ScratchDirTest : public ::testing::Test {
   std::string dir_;
 };
 
+/// The folder of the archives tests/make_archives.sh makes with the real
+/// archivers, made once for the process and removed at its end; under
+/// Wine, which has no archivers, the folder TSA_TEST_ARCHIVES names, made
+/// beforehand. Empty where there is none.
+[[nodiscard]] const std::string& testArchives();
+
 /// `path` (UTF-8, as the tool takes names) as a path of the file system.
 [[nodiscard]] std::filesystem::path fsPath(const std::string& path);
 

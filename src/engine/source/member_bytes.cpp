@@ -246,14 +246,44 @@ std::string DecodedMember::failure(int error) const {
 
 }  // namespace
 
+ContainerInput::ContainerInput(std::unique_ptr<ByteSource> bytes, std::int64_t length)
+    : bytes_(std::move(bytes)), length_(length), inRanges_(length >= 0 && !bytes_->inOrderOnly()) {}
+
+Transfer ContainerInput::read(std::span<unsigned char> buffer) {
+  if (inRanges_ && position_ == rangeEnd_ && position_ < length_) {
+    constexpr std::int64_t largestRange = std::int64_t{64} << 20;
+    rangeBytes_ = std::min(2 * rangeBytes_, largestRange);
+    rangeEnd_ = std::min(length_, position_ + rangeBytes_);
+    if (!bytes_->startAt(position_, rangeEnd_ - position_)) {
+      return {0, EIO};
+    }
+  }
+  const Transfer got = bytes_->read(buffer);
+  position_ += static_cast<std::int64_t>(got.bytes);
+  return got;
+}
+
+bool ContainerInput::seek(std::int64_t offset) {
+  if (bytes_->inOrderOnly()) {
+    return offset == 0 && position_ == 0 && bytes_->startAt(0, -1);
+  }
+  constexpr std::int64_t firstRange = std::int64_t{64} << 10;
+  position_ = offset;
+  rangeBytes_ = firstRange;
+  rangeEnd_ = inRanges_ ? std::min(length_, offset + rangeBytes_) : -1;
+  return bytes_->startAt(offset, inRanges_ ? rangeEnd_ - offset : -1);
+}
+
 std::unique_ptr<ContainerInput> openContainer(const SourceForm& form) {
   const SourceForm& container = *form.archive->container;
   std::unique_ptr<ByteSource> bytes = openBytes(container, {});
-  if (!bytes || !bytes->startAt(0, -1)) {
+  if (!bytes) {
     return nullptr;
   }
   const bool lengthKnown = container.regularFile || (container.url && container.url->length >= 0);
-  return std::make_unique<ContainerInput>(std::move(bytes), lengthKnown ? container.bytes : -1);
+  auto input =
+      std::make_unique<ContainerInput>(std::move(bytes), lengthKnown ? container.bytes : -1);
+  return input->seek(0) ? std::move(input) : nullptr;
 }
 
 ArchiveReader::Next findMember(ArchiveReader& reader, const ArchivedForm& form,

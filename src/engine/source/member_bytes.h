@@ -10,18 +10,15 @@
 namespace tsa {
 
 /// The archive's bytes, as a source of bytes, for the library that reads
-/// it.
+/// it. Where they can be had from anywhere and their length is known, they
+/// are asked for in ranges that grow as they are read (from 64 KiB to
+/// 64 MiB): a reader that stops early leaves the rest of a URL unfetched.
 class ContainerInput final : public ArchiveInput {
  public:
-  ContainerInput(std::unique_ptr<ByteSource> bytes, std::int64_t length)
-      : bytes_(std::move(bytes)), length_(length) {}
+  ContainerInput(std::unique_ptr<ByteSource> bytes, std::int64_t length);
 
-  [[nodiscard]] Transfer read(std::span<unsigned char> buffer) override {
-    return bytes_->read(buffer);
-  }
-  [[nodiscard]] bool seek(std::int64_t offset) override {
-    return !bytes_->inOrderOnly() && bytes_->startAt(offset, -1);
-  }
+  [[nodiscard]] Transfer read(std::span<unsigned char> buffer) override;
+  [[nodiscard]] bool seek(std::int64_t offset) override;
   [[nodiscard]] std::int64_t length() const override { return length_; }
 
   [[nodiscard]] ByteSource& bytes() const { return *bytes_; }
@@ -29,6 +26,10 @@ class ContainerInput final : public ArchiveInput {
  private:
   std::unique_ptr<ByteSource> bytes_;
   std::int64_t length_;
+  bool inRanges_;
+  std::int64_t position_ = 0;
+  std::int64_t rangeEnd_ = 0;
+  std::int64_t rangeBytes_ = 0;  // of the last range
 };
 
 /// The archive of `form` (a member's), open as a source of bytes with its
