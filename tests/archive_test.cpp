@@ -57,9 +57,8 @@ std::string threeSplices(const std::string& name) {
 // What a run of threeSplices(name) prints before its closing report.
 std::string threeSplicesOutput(const std::string& name) {
   return progressLine("  0", name, "  14") + progressLine(" 25", name, "  29") +
-         progressLine(" 50", name, "  43") + progressLine(" 75", name, "  57") +
-         closingLine(name) + progressLine("  0", name, "  71") +
-         progressLine(" 50", name, "  86") + closingLine(name) +
+         progressLine(" 50", name, "  43") + progressLine(" 75", name, "  57") + closingLine(name) +
+         progressLine("  0", name, "  71") + progressLine(" 50", name, "  86") + closingLine(name) +
          progressLine("  0", name, " 100") + closingLine(name);
 }
 
@@ -74,10 +73,9 @@ void expectDone(const ToolRun& run, const std::string& before) {
 
 TEST_F(Archives, EveryKindGivesTheFramesAskedFor) {
   const std::string raw = clipFrames(3, 4) + clipFrames(10, 2) + clipFrames(1, 1);
-  for (const std::string name :
-       {"clip.7z", "clip.stored.zip", "clip.zip", "clip.tar", "clip.tar.gz", "clip.tar.xz",
-        "clip.tar.zst", "clip.tar.bz2", "clip.7z#clip_352x288.yuv",
-        "clip.stored.zip#clip_352x288.yuv"}) {
+  for (const std::string name : {"clip.7z", "clip.stored.zip", "clip.zip", "clip.tar",
+                                 "clip.tar.gz", "clip.tar.xz", "clip.tar.zst", "clip.tar.bz2",
+                                 "clip.7z#clip_352x288.yuv", "clip.stored.zip#clip_352x288.yuv"}) {
     expectDone(run(threeSplices(name), "out.yuv"), banner + byNames + threeSplicesOutput(name));
     EXPECT_TRUE(readFile(path("out.yuv")) == raw) << name;
   }
@@ -110,8 +108,7 @@ TEST_F(Archives, TheMemberIsTheOneNamedOrTheOneClip) {
   const std::string hashed = path("clip.7z#clip_352x288.yuv");
   testing::writeText(hashed, clipFrames(5, 1));
   testing::writeText(path("list.txt"), "clip.7z#clip_352x288.yuv 0 1\n");
-  const ToolRun plain =
-      testing::runTool(dir_, {"--size=cif", path("list.txt"), path("plain.yuv")});
+  const ToolRun plain = testing::runTool(dir_, {"--size=cif", path("list.txt"), path("plain.yuv")});
   EXPECT_EQ(plain.status, 0) << plain.out;
   EXPECT_TRUE(readFile(path("plain.yuv")) == clipFrames(5, 1));
 }
@@ -123,8 +120,8 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
   struct Case {
     std::string list;
     int status;
-    std::string last;  // the start of the last line printed
-    std::size_t kept;  // frames the output keeps
+    std::string last;   // the start of the last line printed
+    std::size_t kept;   // frames the output keeps
     std::size_t right;  // of them, the first that must be the clip's (those before the damage)
   };
   const auto notRead = [](const std::string& name, const std::string& why) {
@@ -140,8 +137,8 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
        0, 0},
       {"encrypted.zip 0 1\n", 9,
        notRead("encrypted.zip", "cannot be read (the member is encrypted)"), 0, 0},
-      {"text.zip 0 1\n", 9, notRead("text.zip", "cannot be read (Unrecognized archive format)"),
-       0, 0},
+      {"text.zip 0 1\n", 9, notRead("text.zip", "cannot be read (Unrecognized archive format)"), 0,
+       0},
       {"LICENSE.txt.xz 0 1\n", 9, "Input file \"LICENSE.txt.xz\" not found. Aborting.\n", 0, 0},
       // Read to its end, a member is checked as its format keeps it: the
       // zip's CRC, the gzip trailer's; the frames decoded from damaged
@@ -176,17 +173,16 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
 TEST_F(Archives, ChecksKnowAMembersLength) {
   ToolRun checked = run("clip.7z 10 5\nclip.tar.gz 0 12\n", "out.yuv", {"--check"});
   EXPECT_EQ(checked.status, 6) << checked.out;
-  EXPECT_EQ(checked.out, banner + byNames +
-                             "Error: line 1: \"clip.7z\" holds 12 frames, not frames 10 to 14\n");
+  EXPECT_EQ(checked.out,
+            banner + byNames + "Error: line 1: \"clip.7z\" holds 12 frames, not frames 10 to 14\n");
   checked = run("akiyo_cif.y4m.xz 0 12\n", "out.y4m", {"--check"});
   EXPECT_EQ(checked.status, 0) << checked.out;
   EXPECT_NE(checked.out.find("not checked: \"akiyo_cif.y4m.xz\" (a compressed file that gives no "
                              "length)"),
             std::string::npos)
       << checked.out;
-  const ToolRun two =
-      run("two.zip#clip_352x288.yuv 0 1\ntwo.zip#other_352x288.yuv 0 1\n", "o.yuv",
-          {"--max-sources=1"});
+  const ToolRun two = run("two.zip#clip_352x288.yuv 0 1\ntwo.zip#other_352x288.yuv 0 1\n", "o.yuv",
+                          {"--max-sources=1"});
   EXPECT_EQ(two.status, 8) << two.out;
 }
 

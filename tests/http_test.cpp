@@ -410,9 +410,9 @@ TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
     writeText(path("list.txt"), source + " 3 4\n" + source + " 10 2\n" + source + " 1 1\n");
     const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
     EXPECT_EQ(done.status, 0) << name << done.out;
-    EXPECT_TRUE(readFile(path("out.yuv")) ==
-                clip.substr(3 * cifFrame, 4 * cifFrame) + clip.substr(10 * cifFrame, 2 * cifFrame) +
-                    clip.substr(cifFrame, cifFrame))
+    EXPECT_TRUE(readFile(path("out.yuv")) == clip.substr(3 * cifFrame, 4 * cifFrame) +
+                                                 clip.substr(10 * cifFrame, 2 * cifFrame) +
+                                                 clip.substr(cifFrame, cifFrame))
         << name;
   }
   const std::string stored = share("clip.stored.zip", "again-");

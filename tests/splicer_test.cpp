@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "engine/copy/block_sharing.h"
-#include "engine/copy/frame_checksums.h"
 #include "engine/copy/frame_buffer.h"
+#include "engine/copy/frame_checksums.h"
 #include "engine/list/pre_scan.h"
 #include "test_support.h"
 
@@ -144,13 +144,12 @@ TEST_P(RunAssemblyTest, CopiesRangesInListOrderEvenBackwardsAndOverlapping) {
   std::string expected;
   for (std::size_t frame = 0; frame * bytes < out.size(); ++frame) {
     Digest digest;
-    ASSERT_TRUE(digestOf(HashKind::Md5,
-                         std::span(reinterpret_cast<const unsigned char*>(out.data()) +
-                                       frame * bytes,
-                                   bytes),
-                         digest));
-    expected += checksumLineOf(static_cast<std::int64_t>(frame),
-                               static_cast<std::int64_t>(bytes), digest);
+    ASSERT_TRUE(digestOf(
+        HashKind::Md5,
+        std::span(reinterpret_cast<const unsigned char*>(out.data()) + frame * bytes, bytes),
+        digest));
+    expected +=
+        checksumLineOf(static_cast<std::int64_t>(frame), static_cast<std::int64_t>(bytes), digest);
   }
   EXPECT_EQ(testing::readFile(path("sums.md5")), expected);
 }

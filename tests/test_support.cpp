@@ -77,8 +77,7 @@ struct ArchiveFolder {
                     "command -v bzip2 && command -v gzip && command -v tar; } >/dev/null") != 0) {
       return;
     }
-    path = (std::filesystem::temp_directory_path() /
-            ("tsa-archives-" + std::to_string(::getpid())))
+    path = (std::filesystem::temp_directory_path() / ("tsa-archives-" + std::to_string(::getpid())))
                .string();
     made = true;
     if (std::system(("bash " TSA_SOURCE_DIR "/tests/make_archives.sh " + path + " >/dev/null 2>&1")

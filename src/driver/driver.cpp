@@ -11,13 +11,13 @@
 
 #include "driver/options.h"
 #include "engine/copy/frame_buffer.h"
-#include "engine/source/archive_name.h"
 #include "engine/copy/frame_checksums.h"
 #include "engine/copy/list_check.h"
 #include "engine/copy/splicer.h"
 #include "engine/format/y4m.h"
 #include "engine/list/edit_list.h"
 #include "engine/list/pre_scan.h"
+#include "engine/source/archive_name.h"
 #include "engine/system/file.h"
 #include "engine/system/stop.h"
 
@@ -72,8 +72,8 @@ enum class OutputRole {
 
 // Finds whether the output is a file that the run reads: the edit list, or
 // a source that the list names (or the archive it lies in) and that exists
-// now, by whatever path or link. Decided by identity alone, so it holds where locks do not. A device
-// or a pipe as output is never one of them.
+// now, by whatever path or link. Decided by identity alone, so it holds
+// where locks do not. A device or a pipe as output is never one of them.
 OutputRole roleOfOutput(bool regularFile, const FileIdentity& output, const FileIdentity& editList,
                         EditListReader& pEditListFile) {
   if (!regularFile) {
@@ -83,10 +83,9 @@ OutputRole roleOfOutput(bool regularFile, const FileIdentity& output, const File
     return OutputRole::ReadByTheRun;
   }
   const EditListReader::SourceNames sources = pEditListFile.sourceNames();
-  if (std::ranges::any_of(sources.names,
-                          [&](const std::string& name) {
-                            return identityOf(fileBehind(name)) == output;
-                          })) {
+  if (std::ranges::any_of(sources.names, [&](const std::string& name) {
+        return identityOf(fileBehind(name)) == output;
+      })) {
     return OutputRole::ReadByTheRun;
   }
   return sources.wholeList ? OutputRole::NotRead : OutputRole::MaybeReadByTheRun;

@@ -6,8 +6,8 @@ namespace tsa {
 
 BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
                            std::span<unsigned char> frameBuf, std::size_t slots,
-                           std::size_t maxBatch,
-                           ProgressLines& lines, Console& console, FrameChecksums* checksums)
+                           std::size_t maxBatch, ProgressLines& lines, Console& console,
+                           FrameChecksums* checksums)
     : out_(out),
       pOutFile_(pOutFile),
       maxBatch_(maxBatch),
@@ -51,8 +51,8 @@ void BufferedCopy::add(std::span<unsigned char> picture) {
   const OutputStream::Write write = out_.stage(slots_[slot_], picture);
   if (checksums_ != nullptr) {
     // Hashed where staging left it: after the carried bytes and the marker.
-    checksums_->hash(std::span(write.bytes.data() + write.carried + out_.markerBytes(),
-                               picture.size()));
+    checksums_->hash(
+        std::span(write.bytes.data() + write.carried + out_.markerBytes(), picture.size()));
   }
   slotFramesEnd_[slot_] = ++framesAdded_;
   if (batchFrames_++ == 0) {

@@ -83,10 +83,10 @@ class BufferedCopy {
   FrameChecksums* checksums_;
   std::int64_t framesAdded_ = 0;
   std::vector<std::int64_t> slotFramesEnd_;  // framesAdded_ after each slot's last frame
-  std::size_t slot_ = 0;            // the slot being filled
-  OutputStream::Write batch_;    // the frames read into it, as one write
-  std::size_t batchFrames_ = 0;  // how many
-  std::size_t batchEnd_ = 0;     // where the last picture ends in its read area
+  std::size_t slot_ = 0;                     // the slot being filled
+  OutputStream::Write batch_;                // the frames read into it, as one write
+  std::size_t batchFrames_ = 0;              // how many
+  std::size_t batchEnd_ = 0;                 // where the last picture ends in its read area
   std::optional<OutputStream::Write> inFlight_;
   BackgroundWriter writer_;  // last: its thread ends before the rest goes
 };

@@ -121,7 +121,7 @@ class FrameChecksums {
   std::int64_t submitted_ = 0;
   std::deque<bool> hashed_;        // of frames from hashedBefore_ on
   std::int64_t hashedBefore_ = 0;  // every frame before it is done with
-  std::int64_t lineNext_ = 0;  // the frame whose line comes next
+  std::int64_t lineNext_ = 0;      // the frame whose line comes next
   std::int64_t kept_ = 0;
   int error_ = 0;                // the first failure's
   bool readBackFailed_ = false;  // it was reading back a shared frame
@@ -130,7 +130,7 @@ class FrameChecksums {
   mutable std::mutex mutex_;
   std::condition_variable jobsChanged_;  // the workers wait on it
   std::condition_variable jobDone_;      // the copying thread waits on it
-  std::vector<std::thread> workers_;  // last: they end before the rest goes
+  std::vector<std::thread> workers_;     // last: they end before the rest goes
 };
 
 }  // namespace tsa

@@ -20,13 +20,14 @@ namespace tsa {
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end
 /// of `pOutFile`, through `frameBuf` (frameBufBytes(plan.format,
-/// slotCount(checksums != nullptr)), see frame_buffer.h). A Y4M output starts with a stream header (F, I, A and C
-/// from the first Y4M source) and has a marker before every frame. Prints a
-/// progress line per frame once the output holds the whole frame, and a
-/// closing line per splice; a splice's source is opened only once every
-/// frame before it is in the output and its lines are printed. Returns
-/// Success, or after printing the reason: SourceDisappeared (5),
-/// SourceTooShort (6: also a Y4M frame without its marker),
+/// slotCount(checksums != nullptr)), see frame_buffer.h). A Y4M output
+/// starts with a stream header (F, I, A and C from the first Y4M source)
+/// and has a marker before every frame. Prints a progress line per frame
+/// once the output holds the whole frame, and a closing line per splice; a
+/// splice's source is opened only once every frame before it is in the
+/// output and its lines are printed. Returns Success, or after printing the
+/// reason: SourceDisappeared (5), SourceTooShort (6: also a Y4M frame
+/// without its marker, or a compressed member's damage),
 /// WriteOrMemoryError (7). A stop signal (see stop.h) ends the pass between
 /// two frames with Interrupted, after a line that says how many frames the
 /// output keeps. After a failure or a stop the output holds exactly the

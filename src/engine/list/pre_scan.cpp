@@ -81,8 +81,7 @@ std::vector<StatingSource> statementsOf(const std::vector<SourceForm>& sources) 
   for (const SourceForm& source : sources) {
     statements.push_back(
         {source.name, source.y4mHeader.has_value(),
-         source.y4mHeader ? statementOf(*source.y4mHeader)
-                          : whatNameStates(source.statingName())});
+         source.y4mHeader ? statementOf(*source.y4mHeader) : whatNameStates(source.statingName())});
   }
   return statements;
 }

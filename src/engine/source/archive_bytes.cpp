@@ -50,8 +50,7 @@ Probe chooseClip(SourceForm& form) {
   }
   if (clips.size() > 1) {
     return refuse(form, "holds " + std::to_string(clips.size()) + " clips: name one, as in \"" +
-                            shownName(form.archive->container->name) + "#" + clips.front() +
-                            "\"");
+                            shownName(form.archive->container->name) + "#" + clips.front() + "\"");
   }
   form.archive->member = clips.front();
   return Probe::Usable;
@@ -60,8 +59,7 @@ Probe chooseClip(SourceForm& form) {
 // The name whose words state the member's format: its own where they
 // state any part of it, else the archive's.
 std::string statingNameOf(const ArchivedForm& archive) {
-  return whatNameStates(archive.member).statesAnything() ? archive.member
-                                                          : archive.container->name;
+  return whatNameStates(archive.member).statesAnything() ? archive.member : archive.container->name;
 }
 
 // Looks at the member of `form` that is named: its length, where it lies,
@@ -118,8 +116,9 @@ Probe probeArchive(const std::string& name, SourceForm& form, std::string& start
   if (!container->regularFile && !container->url) {
     return refuse(form, "cannot be read (an archive is read from a file or a URL, not a pipe)");
   }
-  form.archive = ArchivedForm{container, named.single ? memberOfSingle(named.container) : named.member,
-                              named.single, std::nullopt};
+  form.archive =
+      ArchivedForm{container, named.single ? memberOfSingle(named.container) : named.member,
+                   named.single, std::nullopt};
   if (!named.single && named.member.empty()) {
     if (const Probe chosen = chooseClip(form); chosen != Probe::Usable) {
       return chosen;

@@ -10,19 +10,17 @@
 namespace tsa {
 namespace {
 
-constexpr std::array archiveEndings = {".7z",      ".zip",    ".tar",     ".tar.gz", ".tgz",
-                                       ".tar.xz",  ".txz",    ".tar.zst", ".tzst",   ".tar.bz2",
-                                       ".tbz2",    ".tbz"};
+constexpr std::array archiveEndings = {".7z",  ".zip",     ".tar",  ".tar.gz",  ".tgz",  ".tar.xz",
+                                       ".txz", ".tar.zst", ".tzst", ".tar.bz2", ".tbz2", ".tbz"};
 constexpr std::array singleEndings = {".xz", ".gz", ".zst", ".bz2"};
-constexpr std::array videoEndings = {".yuv", ".y4m",  ".raw",  ".rgb",  ".bgr", ".nv12",
+constexpr std::array videoEndings = {".yuv",  ".y4m",  ".raw",  ".rgb",  ".bgr", ".nv12",
                                      ".nv21", ".i420", ".yv12", ".p010", ".gray"};
 
 bool endsWithFolded(std::string_view text, std::string_view ending) {
   return text.size() >= ending.size() &&
-         std::ranges::equal(text.substr(text.size() - ending.size()), ending,
-                            [](char a, char b) {
-                              return std::tolower(static_cast<unsigned char>(a)) == b;
-                            });
+         std::ranges::equal(text.substr(text.size() - ending.size()), ending, [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         });
 }
 
 template <std::size_t N>

@@ -34,8 +34,7 @@ class StoredMember final : public ByteSource {
     if (left_ == 0) {
       return {};
     }
-    const Transfer got =
-        archive_->read(buffer.first(std::min<std::size_t>(buffer.size(), left_)));
+    const Transfer got = archive_->read(buffer.first(std::min<std::size_t>(buffer.size(), left_)));
     left_ -= static_cast<std::int64_t>(got.bytes);
     return got;
   }
@@ -96,8 +95,8 @@ class DecodedMember final : public ByteSource {
   std::int64_t end_ = -1;      // of the range asked for
   std::optional<unsigned char> peeked_;
   std::unique_ptr<unsigned char[]> scratch_;
-  int pendingError_ = 0;  // met while dropping bytes: the next read's
-  bool gzip_ = false;     // a .gz, whose trailer is checked here
+  int pendingError_ = 0;   // met while dropping bytes: the next read's
+  bool gzip_ = false;      // a .gz, whose trailer is checked here
   std::uint32_t crc_ = 0;  // of the bytes decoded so far
   bool broken_ = false;
   bool damaged_ = false;
@@ -224,7 +223,8 @@ int DecodedMember::checkGzipTrailer() {
     got += read.bytes;
   }
   const auto little = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(trailer[at]) | static_cast<std::uint32_t>(trailer[at + 1]) << 8 |
+    return static_cast<std::uint32_t>(trailer[at]) |
+           static_cast<std::uint32_t>(trailer[at + 1]) << 8 |
            static_cast<std::uint32_t>(trailer[at + 2]) << 16 |
            static_cast<std::uint32_t>(trailer[at + 3]) << 24;
   };

@@ -66,9 +66,9 @@ class ArchiveReader {
 
   /// Where the member's bytes lie as they are, one after the other, in the
   /// archive (a member stored without compression), found from its first
-  /// bytes, which go to `first` (`wanted` of them, or all it has); nothing where they do not, or where the
-  /// first read failed (then failed() and error() say so). Only before any
-  /// read of the member.
+  /// bytes, which go to `first` (`wanted` of them, or all it has); nothing where they do not, or
+  /// where the first read failed (then failed() and error() say so). Only before any read of the
+  /// member.
   [[nodiscard]] std::optional<std::int64_t> storedAt(std::string& first, std::size_t wanted);
 
   /// True when storedAt() could not read the member.

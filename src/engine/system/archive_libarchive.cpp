@@ -1,7 +1,8 @@
+#include "engine/system/archive.h"
+
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/system/archive.h"
 #include "engine/system/archive_library.h"
 
 namespace tsa {
@@ -42,8 +43,7 @@ struct ArchiveReader::Callbacks {
     return static_cast<la_ssize_t>(got.bytes);
   }
 
-  static la_int64_t seek(struct ::archive* /*archive*/, void* data, la_int64_t offset,
-                         int whence) {
+  static la_int64_t seek(struct ::archive* /*archive*/, void* data, la_int64_t offset, int whence) {
     auto& reader = *static_cast<ArchiveReader*>(data);
     const std::int64_t length = reader.input_.length();
     std::int64_t to = offset;
