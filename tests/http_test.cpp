@@ -417,12 +417,24 @@ TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
   }
   const std::string stored = share("clip.stored.zip", "again-");
   const std::string longClip = share("long_352x288.yuv.xz");
-  writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) + " 0 2\n");
+  // The second splice of the long clip goes on with the first one's
+  // decoding: no request starts from the archive's start again.
+  writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) +
+                                  " 0 2\n" + url("HTTP", longClip) + " 3 1\n");
   const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
   EXPECT_EQ(done.status, 0) << done.out;
-  EXPECT_TRUE(readFile(path("out.yuv")) ==
-              clip.substr(11 * cifFrame, cifFrame) +
-                  readFile(archives + "/long_352x288.yuv").substr(0, 2 * cifFrame));
+  const std::string longFrames = readFile(archives + "/long_352x288.yuv");
+  EXPECT_TRUE(readFile(path("out.yuv")) == clip.substr(11 * cifFrame, cifFrame) +
+                                               longFrames.substr(0, 2 * cifFrame) +
+                                               longFrames.substr(3 * cifFrame, cifFrame));
+  std::size_t fromTheStart = 0;
+  std::istringstream requests(readFile(servers_ + "/access.log"));
+  for (std::string line; std::getline(requests, line);) {
+    fromTheStart += line.find(longClip) != std::string::npos &&
+                    line.find("\"bytes=0-") != std::string::npos;
+  }
+  // The pre-scan's look at the URL and at the archive, then the copy's.
+  EXPECT_EQ(fromTheStart, 3U);
   // The bytes nginx sent of each (its log's last field), against its size.
   const auto sent = [&](const std::string& served) {
     std::int64_t bytes = 0;

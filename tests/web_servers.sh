@@ -9,7 +9,7 @@
 # /login/NAME redirects to a login page and /soft404/NAME answers with a
 # page and 200 (as servers that hide a missing file do);
 # its access log (DIR/access.log) gives each request's connection, method,
-# URI, status and body bytes sent, and its
+# URI, status, Range header (quoted) and body bytes sent, and its
 # workers run as the user who starts it, so that they read what that user
 # can (nginx started as root would read as nobody). Python's
 # http.server serves the same files without byte ranges, and a proxy to
@@ -56,7 +56,7 @@ pid $dir/nginx.pid;
 error_log $dir/error.log;
 events { worker_connections 64; }
 http {
-  log_format connections '\$connection \$request_method \$request_uri \$status \$body_bytes_sent';
+  log_format connections '\$connection \$request_method \$request_uri \$status "\$http_range" \$body_bytes_sent';
   access_log $dir/access.log connections;
   client_body_temp_path $dir/nginx-temp;
   proxy_temp_path $dir/nginx-temp;
