@@ -100,14 +100,16 @@ build_bzip2() {
   cp "$source/bzlib.h" "$prefix/include/"
 }
 
-# libarchive with the codecs above and zlib (MinGW-w64's, from Debian),
-# for reading only: no tools, no crypto, no XML, no ACLs.
+# libarchive with the codecs above and zlib (MinGW-w64's static one, from
+# Debian, not its DLL), for reading only: no tools, no crypto, no XML, no
+# ACLs.
 build_libarchive() {
   build_with_cmake "$1" . -DENABLE_TEST=OFF -DENABLE_TAR=OFF -DENABLE_CPIO=OFF -DENABLE_CAT=OFF \
     -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF -DENABLE_NETTLE=OFF -DENABLE_CNG=OFF \
     -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_LIBB2=OFF -DENABLE_LZ4=OFF -DENABLE_LZO=OFF \
     -DENABLE_ICONV=OFF -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ZLIB=ON -DENABLE_LZMA=ON \
-    -DENABLE_ZSTD=ON -DENABLE_BZip2=ON -DENABLE_WERROR=OFF
+    -DENABLE_ZSTD=ON -DENABLE_BZip2=ON -DENABLE_WERROR=OFF \
+    -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a
 }
 
 add_source_entries

@@ -9,8 +9,16 @@
 #   tests/make_archives.sh DIR
 set -eu
 dir=$1
+# A folder it made before is made anew; any other must be empty.
+if [ -e "$dir/.test-archives" ]; then
+  rm -rf "$dir"
+elif [ -n "$(ls -A "$dir" 2>/dev/null)" ]; then
+  echo "$dir is not empty" >&2
+  exit 1
+fi
 mkdir -p "$dir"
 cd "$dir"
+touch .test-archives
 cif=$((352 * 288 * 3 / 2))
 # Random bytes of seven bits: the compressors have something to do.
 noise() { head -c "$1" /dev/urandom | tr '\200-\377' '\000-\177'; }
