@@ -100,7 +100,8 @@ build_bzip2() {
   cp "$source/bzlib.h" "$prefix/include/"
 }
 
-# libarchive with the codecs above and zlib (MinGW-w64's static one, from
+# libarchive with the codecs above (named: the cross build finds libraries
+# under MinGW-w64's root only) and zlib (MinGW-w64's static one, from
 # Debian, not its DLL), for reading only: no tools, no crypto, no XML, no
 # ACLs.
 build_libarchive() {
@@ -109,7 +110,11 @@ build_libarchive() {
     -DENABLE_LIBXML2=OFF -DENABLE_EXPAT=OFF -DENABLE_LIBB2=OFF -DENABLE_LZ4=OFF -DENABLE_LZO=OFF \
     -DENABLE_ICONV=OFF -DENABLE_ACL=OFF -DENABLE_XATTR=OFF -DENABLE_ZLIB=ON -DENABLE_LZMA=ON \
     -DENABLE_ZSTD=ON -DENABLE_BZip2=ON -DENABLE_WERROR=OFF \
-    -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a
+    -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
+    -DLIBLZMA_INCLUDE_DIR="$prefix/include" -DLIBLZMA_LIBRARY_RELEASE="$prefix/lib/liblzma.a" \
+    -DLIBLZMA_LIBRARY="$prefix/lib/liblzma.a" \
+    -DZSTD_INCLUDE_DIR="$prefix/include" -DZSTD_LIBRARY="$prefix/lib/libzstd.a" \
+    -DBZIP2_INCLUDE_DIR="$prefix/include" -DBZIP2_LIBRARY_RELEASE="$prefix/lib/libbz2.a"
 }
 
 add_source_entries
