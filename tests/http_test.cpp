@@ -419,8 +419,8 @@ TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
   const std::string longClip = share("long_352x288.yuv.xz");
   // The second splice of the long clip goes on with the first one's
   // decoding: no request starts from the archive's start again.
-  writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) +
-                                  " 0 2\n" + url("HTTP", longClip) + " 3 1\n");
+  writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) + " 0 2\n" +
+                                  url("HTTP", longClip) + " 3 1\n");
   const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
   EXPECT_EQ(done.status, 0) << done.out;
   const std::string longFrames = readFile(archives + "/long_352x288.yuv");
@@ -430,8 +430,8 @@ TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
   std::size_t fromTheStart = 0;
   std::istringstream requests(readFile(servers_ + "/access.log"));
   for (std::string line; std::getline(requests, line);) {
-    fromTheStart += line.find(longClip) != std::string::npos &&
-                    line.find("\"bytes=0-") != std::string::npos;
+    fromTheStart +=
+        line.find(longClip) != std::string::npos && line.find("\"bytes=0-") != std::string::npos;
   }
   // The pre-scan's look at the URL and at the archive, then the copy's.
   EXPECT_EQ(fromTheStart, 3U);

@@ -258,6 +258,9 @@ Transfer ContainerInput::read(std::span<unsigned char> buffer) {
       return {0, EIO};
     }
   }
+  if (inRanges_) {
+    buffer = buffer.first(std::min<std::size_t>(buffer.size(), rangeEnd_ - position_));
+  }
   const Transfer got = bytes_->read(buffer);
   position_ += static_cast<std::int64_t>(got.bytes);
   return got;

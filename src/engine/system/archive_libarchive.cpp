@@ -88,10 +88,14 @@ ArchiveReader::ArchiveReader(ArchiveInput& input, bool single)
   }
   const archive::Library& lib = *handle_->lib;
   lib.support_filter_all(archive);
+  // The formats the names choose, and no other: a bidder for every format
+  // the library knows would look through the first bytes for each.
   if (single_) {
     lib.support_format_raw(archive);
   } else {
-    lib.support_format_all(archive);
+    lib.support_format_7zip(archive);
+    lib.support_format_zip(archive);
+    lib.support_format_tar(archive);
   }
   lib.set_read_callback(archive, Callbacks::read);
   lib.set_seek_callback(archive, Callbacks::seek);

@@ -15,7 +15,9 @@ struct Library {
   decltype(&::archive_read_new) read_new = nullptr;
   decltype(&::archive_read_free) read_free = nullptr;
   decltype(&::archive_read_support_filter_all) support_filter_all = nullptr;
-  decltype(&::archive_read_support_format_all) support_format_all = nullptr;
+  decltype(&::archive_read_support_format_7zip) support_format_7zip = nullptr;
+  decltype(&::archive_read_support_format_zip) support_format_zip = nullptr;
+  decltype(&::archive_read_support_format_tar) support_format_tar = nullptr;
   decltype(&::archive_read_support_format_raw) support_format_raw = nullptr;
   decltype(&::archive_read_set_read_callback) set_read_callback = nullptr;
   decltype(&::archive_read_set_seek_callback) set_seek_callback = nullptr;

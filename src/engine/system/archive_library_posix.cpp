@@ -15,7 +15,9 @@ struct Loaded {
     (void)(shared.find("archive_read_new", f.read_new) &&
            shared.find("archive_read_free", f.read_free) &&
            shared.find("archive_read_support_filter_all", f.support_filter_all) &&
-           shared.find("archive_read_support_format_all", f.support_format_all) &&
+           shared.find("archive_read_support_format_7zip", f.support_format_7zip) &&
+           shared.find("archive_read_support_format_zip", f.support_format_zip) &&
+           shared.find("archive_read_support_format_tar", f.support_format_tar) &&
            shared.find("archive_read_support_format_raw", f.support_format_raw) &&
            shared.find("archive_read_set_read_callback", f.set_read_callback) &&
            shared.find("archive_read_set_seek_callback", f.set_seek_callback) &&
