@@ -23,16 +23,63 @@ std::string cannotRead(const ArchiveReader& reader) {
   return "cannot be read (" + reader.error() + ")";
 }
 
+// The one clip the archive of `form` holds, into form.archive->member:
+// every member named as raw video, listed (in a compressed stream, such as
+// a .tar.gz, up to the first one: listing on would decode the archive).
+Probe chooseClip(SourceForm& form) {
+  const std::unique_ptr<ContainerInput> input = openContainer(form);
+  if (!input) {
+    return Probe::NotFound;
+  }
+  ArchiveReader reader(*input, false);
+  std::vector<std::string> clips;
+  ArchiveMember member;
+  for (ArchiveReader::Next next; (next = reader.next(member)) != ArchiveReader::Next::End;) {
+    if (next == ArchiveReader::Next::Failed) {
+      return refuse(form, cannotRead(reader));
+    }
+    if (member.regularFile && namedAsVideo(member.path)) {
+      clips.push_back(member.path);
+      if (reader.decodes()) {
+        break;
+      }
+    }
+  }
+  if (clips.empty()) {
+    return refuse(form, "holds no clip (no member named .yuv, .y4m, .raw, .rgb, .nv12, ...)");
+  }
+  if (clips.size() > 1) {
+    return refuse(form, "holds " + std::to_string(clips.size()) + " clips: name one, as in \"" +
+                            shownName(form.archive->container->name) + "#" + clips.front() + "\"");
+  }
+  form.archive->member = clips.front();
+  return Probe::Usable;
+}
+
 // The name whose words state the member's format: its own where they
 // state any part of it, else the archive's.
 std::string statingNameOf(const ArchivedForm& archive) {
   return whatNameStates(archive.member).statesAnything() ? archive.member : archive.container->name;
 }
 
-// Looks at `member`, where `reader` stands, as the member of `form`: its
-// length, where it lies, its first bytes into `start`.
-Probe lookAtMember(ArchiveReader& reader, const ContainerInput& input, const ArchiveMember& member,
-                   SourceForm& form, std::string& start) {
+// Looks at the member of `form` that is named: its length, where it lies,
+// its first bytes.
+Probe probeMember(SourceForm& form, std::string& start) {
+  ArchivedForm& archive = *form.archive;
+  const std::unique_ptr<ContainerInput> input = openContainer(form);
+  if (!input) {
+    return Probe::NotFound;
+  }
+  ArchiveReader reader(*input, archive.single);
+  ArchiveMember member;
+  const ArchiveReader::Next found = findMember(reader, archive, member);
+  if (found == ArchiveReader::Next::Failed) {
+    return refuse(form, cannotRead(reader));
+  }
+  if (found == ArchiveReader::Next::End) {
+    form.failure = "the archive holds no member \"" + archive.member + "\"";
+    return Probe::NotFound;
+  }
   if (member.encrypted) {
     return refuse(form, "cannot be read (the member is encrypted)");
   }
@@ -40,12 +87,8 @@ Probe lookAtMember(ArchiveReader& reader, const ContainerInput& input, const Arc
   if (reader.failed()) {
     return refuse(form, cannotRead(reader));
   }
-  ArchivedForm& archive = *form.archive;
-  if (!archive.single) {
-    archive.member = member.path;  // a compressed file's keeps its file's name
-  }
   // In place only where the archive can be read from anywhere.
-  if (member.bytes >= 0 && !input.bytes().inOrderOnly()) {
+  if (member.bytes >= 0 && !input->bytes().inOrderOnly()) {
     archive.storedAt = storedAt;
   }
   form.regularFile = member.bytes >= 0;
@@ -53,53 +96,6 @@ Probe lookAtMember(ArchiveReader& reader, const ContainerInput& input, const Arc
   form.namedAs = statingNameOf(archive);
   start.resize(std::min(start.size(), startBytes));
   return Probe::Usable;
-}
-
-// Finds the member of `form` in one pass over the archive's members, and
-// looks at it: the one named, or else the one clip, every member named as
-// raw video being listed (in a compressed stream, such as a .tar.gz, up to
-// the first one: listing on would decode the archive).
-Probe lookAtMembers(SourceForm& form, std::string& start) {
-  const std::unique_ptr<ContainerInput> input = openContainer(form);
-  if (!input) {
-    return Probe::NotFound;
-  }
-  ArchivedForm& archive = *form.archive;
-  ArchiveReader reader(*input, archive.single);
-  const bool named = archive.single || !archive.member.empty();
-  std::vector<std::string> clips;
-  Probe looked = Probe::NotFound;
-  ArchiveMember member;
-  for (ArchiveReader::Next next; (next = reader.next(member)) != ArchiveReader::Next::End;) {
-    if (next == ArchiveReader::Next::Failed) {
-      return refuse(form, cannotRead(reader));
-    }
-    if (named && (archive.single || member.path == archive.member)) {
-      return lookAtMember(reader, *input, member, form, start);
-    }
-    if (!named && member.regularFile && namedAsVideo(member.path)) {
-      clips.push_back(member.path);
-      if (clips.size() == 1 &&
-          (looked = lookAtMember(reader, *input, member, form, start)) != Probe::Usable) {
-        return looked;
-      }
-      if (reader.decodes()) {
-        break;
-      }
-    }
-  }
-  if (named) {
-    form.failure = "the archive holds no member \"" + archive.member + "\"";
-    return Probe::NotFound;
-  }
-  if (clips.empty()) {
-    return refuse(form, "holds no clip (no member named .yuv, .y4m, .raw, .rgb, .nv12, ...)");
-  }
-  if (clips.size() > 1) {
-    return refuse(form, "holds " + std::to_string(clips.size()) + " clips: name one, as in \"" +
-                            shownName(archive.container->name) + "#" + clips.front() + "\"");
-  }
-  return looked;
 }
 
 }  // namespace
@@ -123,7 +119,12 @@ Probe probeArchive(const std::string& name, SourceForm& form, std::string& start
   form.archive =
       ArchivedForm{container, named.single ? memberOfSingle(named.container) : named.member,
                    named.single, std::nullopt};
-  return lookAtMembers(form, start);
+  if (!named.single && named.member.empty()) {
+    if (const Probe chosen = chooseClip(form); chosen != Probe::Usable) {
+      return chosen;
+    }
+  }
+  return probeMember(form, start);
 }
 
 std::unique_ptr<ByteSource> openArchive(const SourceForm& form, const ReadOptions& /*options*/) {
