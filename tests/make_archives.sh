@@ -49,6 +49,7 @@ tar cjf clip.tar.bz2 "${members[@]}"
 for compress in "xz -k" "gzip -k" "zstd -q -k" "bzip2 -k"; do $compress akiyo_cif.y4m; done
 7z a -bd -bso0 -bsp0 $uvg.7z $uvg.yuv LICENSE.txt
 xz -k -1 long_352x288.yuv
+7z a -bd -bso0 -bsp0 -mx1 long.7z long_352x288.yuv LICENSE.txt
 
 # Two clips; an encrypted one; a text that is no archive.
 zip -q -0 two.zip clip_352x288.yuv other_352x288.yuv LICENSE.txt
