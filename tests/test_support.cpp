@@ -62,10 +62,12 @@ void writeSource(const std::string& path, int sourceId, int frames, int extraByt
 
 namespace {
 
-// The archives' folder, removed with the process where it made it.
+// The archives' folder: made once for the build (ctest runs each test in
+// a process of its own), for this version of the script that makes them.
+// Two processes that make it at once each make their own, and the first
+// to move it into place wins.
 struct ArchiveFolder {
   std::string path;
-  bool made = false;
 
   ArchiveFolder() {
     if (const char* given = std::getenv("TSA_TEST_ARCHIVES"); given != nullptr && *given != '\0') {
@@ -77,22 +79,27 @@ struct ArchiveFolder {
                     "command -v bzip2 && command -v gzip && command -v tar; } >/dev/null") != 0) {
       return;
     }
-    path = (std::filesystem::temp_directory_path() / ("tsa-archives-" + std::to_string(::getpid())))
-               .string();
-    made = true;
-    if (std::system(("bash " TSA_SOURCE_DIR "/tests/make_archives.sh " + path + " >/dev/null 2>&1")
+    const std::filesystem::path script = TSA_SOURCE_DIR "/tests/make_archives.sh";
+    const auto version = static_cast<unsigned long long>(
+                             std::filesystem::last_write_time(script).time_since_epoch().count()) ^
+                         std::filesystem::file_size(script);
+    const std::filesystem::path folder =
+        std::filesystem::path(TSA_BINARY_DIR) / ("test-archives-" + std::to_string(version));
+    path = folder.string();
+    if (std::filesystem::exists(folder / ".test-archives")) {
+      return;
+    }
+    const std::string own = path + "." + std::to_string(::getpid());
+    std::error_code ignored;
+    if (std::system(("bash " TSA_SOURCE_DIR "/tests/make_archives.sh " + own + " >/dev/null 2>&1")
                         .c_str()) != 0) {
+      std::filesystem::remove_all(own, ignored);
       path.clear();
+      return;
     }
+    std::filesystem::rename(own, folder, ignored);
+    std::filesystem::remove_all(own, ignored);  // another process's came first
 #endif
-  }
-  ArchiveFolder(const ArchiveFolder&) = delete;
-  ArchiveFolder& operator=(const ArchiveFolder&) = delete;
-  ~ArchiveFolder() {
-    if (made) {
-      std::error_code ignored;
-      std::filesystem::remove_all(fsPath(path), ignored);
-    }
   }
 };
 

@@ -55,7 +55,7 @@ class ScratchDirTest : public ::testing::Test {
 };
 
 /// The folder of the archives tests/make_archives.sh makes with the real
-/// archivers, made once for the process and removed at its end; under
+/// archivers, made once in the build folder and kept there; under
 /// Wine, which has no archivers, the folder TSA_TEST_ARCHIVES names, made
 /// beforehand. Empty where there is none.
 [[nodiscard]] const std::string& testArchives();
