@@ -5,7 +5,8 @@
 # (sources in archives) and the certificate authorities https is checked
 # against (ca-certificates, which libcurl only recommends: a minimal system
 # goes without it); with --tests the web servers the HTTP tests start
-# (nginx-light, openssl, python3) and the archivers the archive tests make
+# (nginx-light, openssl, python3, python3-pyftpdlib, and python3-botocore
+# to check the test object store against) and the archivers the archive tests make
 # their archives with (p7zip-full, zip, xz-utils, zstd, bzip2). With --windows
 # it adds the MinGW-w64 cross compiler, Wine and GoogleTest's sources for
 # the Windows build. Run as root, or as a user who may use sudo.
@@ -27,6 +28,8 @@ if [ "${1:-}" = --tests ]; then
   need_command nginx nginx-light
   need_command openssl openssl
   need_command python3 python3
+  need_file /usr/lib/python3/dist-packages/pyftpdlib python3-pyftpdlib
+  need_file /usr/lib/python3/dist-packages/botocore python3-botocore
   need_command 7z p7zip-full
   need_command zip zip
   need_command xz xz-utils

@@ -1,5 +1,7 @@
-// Sources on web servers: real servers (nginx, Python's http.server and a
-// proxy that breaks a connection) started by tests/web_servers.sh in the
+// Sources on web servers, FTP servers and object stores: real servers
+// (nginx, Python's http.server, a proxy that breaks a connection, pyftpdlib
+// and an object store that checks signatures) started by
+// tests/web_servers.sh in the
 // test's own folder, or, where TSA_TEST_SERVERS names a folder in which
 // they already run (the Windows build under Wine), those.
 #include <gtest/gtest.h>
@@ -98,18 +100,43 @@ class HttpSources : public testing::ScratchDirTest {
     return served;
   }
 
+  // Serves `bytes` as `name` (the test's own prefix added) in `bucket`, a
+  // folder of the served ones; returns the object's key.
+  std::string serveIn(const std::string& bucket, const std::string& name,
+                      const std::string& bytes) {
+    std::filesystem::create_directories(servers_ + "/www/" + bucket);
+    std::string key = prefix_ + "_" + name;
+    writeText(servers_ + "/www/" + bucket + "/" + key, bytes);
+    return key;
+  }
+
   [[nodiscard]] std::string url(const std::string& server, const std::string& path) const {
     return urls_.at(server) + "/" + path;
+  }
+
+  // The lines of the server log `log` (in the servers' folder) that hold `text`.
+  [[nodiscard]] std::vector<std::string> logLines(const std::string& log,
+                                                  const std::string& text) const {
+    std::vector<std::string> lines;
+    std::istringstream all(readFile(servers_ + "/" + log));
+    for (std::string line; std::getline(all, line);) {
+      if (line.find(text) != std::string::npos) {
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  }
+
+  // The FTP server's URL with the test user's password in it.
+  [[nodiscard]] std::string ftpWithPassword(const std::string& password) const {
+    return "ftp://tester:" + password + "@" + urls_.at("FTP").substr(6);
   }
 
   // The connection of every request for `path` in nginx's log.
   [[nodiscard]] std::vector<std::string> connectionsOf(const std::string& path) const {
     std::vector<std::string> connections;
-    std::istringstream log(readFile(servers_ + "/access.log"));
-    for (std::string line; std::getline(log, line);) {
-      if (line.find(path) != std::string::npos) {
-        connections.push_back(line.substr(0, line.find(' ')));
-      }
+    for (const std::string& line : logLines("access.log", path)) {
+      connections.push_back(line.substr(0, line.find(' ')));
     }
     return connections;
   }
@@ -303,6 +330,116 @@ TEST_F(HttpSources, SecretsInTheUrlAreUsedButNeverShown) {
                 "?\xE2\x80\xA6\" not found (401 Unauthorized). Aborting.\n");
 }
 
+// Objects in a store that checks every signature: the credentials, region
+// and endpoint as the AWS tools find them; a range a splice, signed.
+TEST_F(HttpSources, ObjectsAreReadWithTheCredentialsTheAwsToolsFind) {
+  const std::string key = serveIn("media", "signed_cif.yuv", cifClip(10, 5));
+  const std::string openKey = serveIn("open", "public_cif.yuv", cifClip(11, 3));
+  const std::string home = "HOME=" + dir_;
+  const std::string store = "AWS_ENDPOINT_URL=" + urls_.at("STORE");
+  writeText(path("credentials"),
+            "[default]\naws_access_key_id = AKIDTEST\n"
+            "aws_secret_access_key = secret/key+1\n");
+  writeText(path("config"), "[default]\nregion = eu-west-3\n");
+  std::filesystem::create_directory(path(".aws"));
+  writeText(path(".aws/credentials"),
+            "[lab]\naws_access_key_id=ASIATEMP\n"
+            "aws_secret_access_key=temp-secret\n"
+            "aws_session_token=the-token\nregion=us-west-2\n");
+  writeText(path(".aws/config"), "[profile lab]\nregion = eu-west-3\n");
+  struct Row {
+    const char* what;
+    std::vector<std::string> environment;
+    std::string bucket;
+    const char* signer;  // in the store's log: the key, or "-" for none
+  };
+  const std::vector<Row> rows = {
+      {"keys in the variables",
+       {"AWS_ACCESS_KEY_ID=AKIDTEST", "AWS_SECRET_ACCESS_KEY=secret/key+1", "AWS_REGION=eu-west-3"},
+       "media",
+       "AKIDTEST"},
+      {"a session token in the variables",
+       {"AWS_ACCESS_KEY_ID=ASIATEMP", "AWS_SECRET_ACCESS_KEY=temp-secret",
+        "AWS_SESSION_TOKEN=the-token", "AWS_DEFAULT_REGION=eu-west-3"},
+       "media",
+       "ASIATEMP"},
+      {"a profile of ~/.aws, its region from the config file",
+       {"AWS_PROFILE=lab"},
+       "media",
+       "ASIATEMP"},
+      {"the default profile of the files the variables name",
+       {"AWS_SHARED_CREDENTIALS_FILE=" + path("credentials"), "AWS_CONFIG_FILE=" + path("config")},
+       "media",
+       "AKIDTEST"},
+      {"a public bucket and no credentials", {}, "open", "-"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string object = row.bucket == "open" ? openKey : key;
+    const std::string source = "s3://" + row.bucket + "/" + object;
+    writeText(path("list.txt"), source + " 2 1\n" + source + " 0 1\n");
+    std::vector<std::string> environment = row.environment;
+    environment.insert(environment.end(), {home, store});
+    const std::size_t before = logLines("store.log", object).size();
+    expectRun(run({"--yes", "list.txt", "out.yuv"}, environment), 0,
+              banner + byNames + progressLine("  0", source, "  50") + closingLine(source) +
+                  progressLine("  0", source, " 100") + closingLine(source));
+    const int clip = row.bucket == "open" ? 11 : 10;
+    EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(clip, 2) + cifFrameOf(clip, 0));
+    // The pre-scan's request and one range a splice, each signed.
+    const std::vector<std::string> requests = logLines("store.log", object);
+    ASSERT_EQ(requests.size(), before + 3);
+    EXPECT_TRUE(requests[before + 1].ends_with(" 206 \"bytes=" + std::to_string(2 * cifFrame) +
+                                               "-" + std::to_string(3 * cifFrame - 1) + "\" " +
+                                               row.signer))
+        << requests[before + 1];
+  }
+  // Refused before the copy, with the store's words and nothing secret.
+  const std::string source = "s3://media/" + key;
+  writeText(path("list.txt"), source + " 0 1\n");
+  const ToolRun wrong = run({"--yes", "list.txt", "out.yuv"},
+                            {home, store, "AWS_ACCESS_KEY_ID=AKIDTEST",
+                             "AWS_SECRET_ACCESS_KEY=not-the-secret", "AWS_REGION=eu-west-3"});
+  expectRun(
+      wrong, 9,
+      banner + "Input file \"" + source + "\" not found (403 SignatureDoesNotMatch). Aborting.\n");
+  EXPECT_EQ(wrong.out.find("not-the-secret"), std::string::npos);
+  expectRun(run({"--yes", "list.txt", "out.yuv"}, {home, store}), 9,
+            banner + "Input file \"" + source + "\" not found (403 AccessDenied). Aborting.\n");
+  expectRun(run({"--yes", "list.txt", "out.yuv"}, {home, store, "AWS_PROFILE=nobody"}), 9,
+            banner + "Input file \"" + source +
+                "\" cannot be read (the AWS profile \"nobody\" is not set up). Aborting.\n");
+}
+
+// An FTP server: the size and date asked for, a splice one REST and RETR;
+// the password used, never shown.
+TEST_F(HttpSources, FtpSplicesAreARestAndARetrEach) {
+  if (urls_.at("FTP").empty()) {
+    GTEST_SKIP() << "pyftpdlib is needed to serve the test media by FTP";
+  }
+  const std::string clip = serve("ftp_cif.yuv", cifClip(12, 6));
+  const std::string source = ftpWithPassword("s3cret") + "/" + clip;
+  const std::string shown = urls_.at("FTP") + "/" + clip;
+  writeText(path("list.txt"), source + " 4 2\n" + source + " 1 1\n");
+  const ToolRun copied = run({"--yes", "list.txt", "out.yuv"});
+  expectRun(copied, 0,
+            banner + byNames + progressLine("  0", shown, "  33") +
+                progressLine(" 50", shown, "  67") + closingLine(shown) +
+                progressLine("  0", shown, " 100") + closingLine(shown));
+  EXPECT_EQ(copied.out.find("s3cret"), std::string::npos);
+  EXPECT_TRUE(readFile(path("out.yuv")) ==
+              cifFrameOf(12, 4) + cifFrameOf(12, 5) + cifFrameOf(12, 1));
+  for (const std::size_t frame : {4, 1}) {
+    EXPECT_EQ(logLines("ftp.log", "<- REST " + std::to_string(frame * cifFrame)).size(), 1U)
+        << frame;
+  }
+  EXPECT_EQ(logLines("ftp.log", "<- RETR " + clip).size(), 3U);
+  writeText(path("list.txt"), ftpWithPassword("wrong") + "/" + clip + " 0 1\n");
+  const ToolRun refused = run({"--yes", "list.txt", "out.yuv"});
+  expectRun(refused, 9,
+            banner + "Input file \"" + shown + "\" not found (Access denied: 530). Aborting.\n");
+}
+
 TEST_F(HttpSources, ACheckKnowsAUrlsLengthAndAServerWithoutRanges) {
   const std::string clip = serve("short_cif.yuv", cifClip(5, 4));
   const std::string ranged = url("HTTP", clip);
@@ -358,38 +495,69 @@ TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
   EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(9, 0) + cifFrameOf(9, 1));
 }
 
+// A source replaced while the run goes on, on a web server, in an object
+// store and on an FTP server: the run ends at the splice that would read
+// the new version, before any of its frames.
 TEST_F(HttpSources, ASourceReplacedOnTheServerEndsTheRunWithNoFrameOfTheNewOne) {
-  const std::string clip = serve("live_cif.yuv", cifClip(7, 6));
-  const std::string source = url("HTTP", clip);
-  writeText(path("list.txt"), source + " 0 2\n" + source + " 2 2\n");
-  // The output is a pipe the test drains, so the run cannot reach the
-  // second splice before the file is replaced.
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  testing::ToolProcess tool(dir_, {"list.txt", "/dev/fd/9"}, "y\n", pipeFds[1], 9);
-  ::close(pipeFds[1]);
-  std::string received;
-  char chunk[65536];
-  bool replaced = false;
-  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
-    received.append(chunk, static_cast<std::size_t>(got));
-    if (!replaced && received.size() >= cifFrame) {
-      // Another version, one with another date (and so another ETag).
-      const std::string file = servers_ + "/www/" + clip;
-      writeText(file + ".new", cifClip(8, 6));
-      std::filesystem::last_write_time(
-          file + ".new", std::filesystem::last_write_time(file) + std::chrono::seconds(10));
-      std::filesystem::rename(file + ".new", file);
-      replaced = true;
-    }
+  struct Row {
+    const char* server;
+    std::string folder;  // where the server serves the file from
+    std::string source;  // the name the list gives
+    std::string shown;
+    std::vector<std::string> environment;
+  };
+  const std::string clip = serveIn("media", "live_cif.yuv", cifClip(7, 6));
+  const std::string onStore = "s3://media/" + clip;
+  std::vector<Row> rows = {
+      {"HTTP", "media", url("HTTP", "media/" + clip), url("HTTP", "media/" + clip), {}},
+      {"STORE",
+       "media",
+       onStore,
+       onStore,
+       {"AWS_ENDPOINT_URL=" + urls_.at("STORE"), "AWS_ACCESS_KEY_ID=AKIDTEST",
+        "AWS_SECRET_ACCESS_KEY=secret/key+1", "AWS_REGION=eu-west-3", "HOME=" + dir_}},
+  };
+  if (!urls_.at("FTP").empty()) {
+    rows.push_back({"FTP",
+                    "media",
+                    ftpWithPassword("s3cret") + "/media/" + clip,
+                    urls_.at("FTP") + "/media/" + clip,
+                    {}});
   }
-  ::close(pipeFds[0]);
-  const ToolRun stopped = tool.finish();
-  EXPECT_EQ(stopped.status, 5) << stopped.out;
-  EXPECT_TRUE(stopped.out.ends_with("Error: input file \"" + source +
-                                    "\" changed on the server since the run began\n"))
-      << stopped.out;
-  EXPECT_TRUE(received == cifFrameOf(7, 0) + cifFrameOf(7, 1));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.server);
+    const std::string file = servers_ + "/www/" + row.folder + "/" + clip;
+    writeText(file, cifClip(7, 6));
+    writeText(path("list.txt"), row.source + " 0 2\n" + row.source + " 2 2\n");
+    // The output is a pipe the test drains, so the run cannot reach the
+    // second splice before the file is replaced.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    testing::ToolProcess tool(dir_, {"list.txt", "/dev/fd/9"}, "y\n", pipeFds[1], 9,
+                              row.environment);
+    ::close(pipeFds[1]);
+    std::string received;
+    char chunk[65536];
+    bool replaced = false;
+    for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+      received.append(chunk, static_cast<std::size_t>(got));
+      if (!replaced && received.size() >= cifFrame) {
+        // Another version, one with another date (and so another ETag).
+        writeText(file + ".new", cifClip(8, 6));
+        std::filesystem::last_write_time(
+            file + ".new", std::filesystem::last_write_time(file) + std::chrono::seconds(10));
+        std::filesystem::rename(file + ".new", file);
+        replaced = true;
+      }
+    }
+    ::close(pipeFds[0]);
+    const ToolRun stopped = tool.finish();
+    EXPECT_EQ(stopped.status, 5) << stopped.out;
+    EXPECT_TRUE(stopped.out.ends_with("Error: input file \"" + row.shown +
+                                      "\" changed on the server since the run began\n"))
+        << stopped.out;
+    EXPECT_TRUE(received == cifFrameOf(7, 0) + cifFrameOf(7, 1));
+  }
 }
 #endif
 

@@ -14,6 +14,12 @@
 # can (nginx started as root would read as nobody). Python's
 # http.server serves the same files without byte ranges, and a proxy to
 # nginx cuts its first connection after CUT bytes (DIR/cut sets it).
+# An object store (object_store.py, region eu-west-3) serves the folders of
+# DIR/www as buckets to key AKIDTEST (secret "secret/key+1") and key
+# ASIATEMP (secret "temp-secret", session token "the-token"), the bucket
+# "open" to anyone, and logs its requests to DIR/store.log; Debian's
+# pyftpdlib, where installed, serves DIR/www by FTP to user "tester",
+# password "s3cret", logging every command to DIR/ftp.log.
 set -eu
 action=$1
 dir=$(realpath "$2")
@@ -48,6 +54,8 @@ http=$(free_port)
 https=$(free_port)
 plain=$(free_port)
 proxy=$(free_port)
+store=$(free_port)
+ftp=$(free_port)
 cat >nginx.conf <<CONF
 daemon off;
 user $(id -un) $(id -gn);
@@ -90,8 +98,21 @@ python3 -m http.server "$plain" --bind 127.0.0.1 --directory "$dir/www" >plain.o
 echo $! >plain.pid
 python3 "$here/cutting_proxy.py" "$proxy" "$http" "$dir/cut" >proxy.out 2>&1 </dev/null &
 echo $! >proxy.pid
+python3 "$here/object_store.py" "$store" "$dir/www" "$dir/store.log" --region eu-west-3 \
+  --key AKIDTEST:secret/key+1 --key ASIATEMP:temp-secret:the-token --public open \
+  >store.out 2>&1 </dev/null &
+echo $! >store.pid
+ports=("$http" "$plain" "$proxy" "$store")
+if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
+  /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$ftp" -d "$dir/www" -u tester -P s3cret -D \
+    >ftp.log 2>&1 </dev/null &
+  echo $! >ftp.pid
+  ports+=("$ftp")
+else
+  ftp=""
+fi
 # Up once each answers.
-for port in "$http" "$plain" "$proxy"; do
+for port in "${ports[@]}"; do
   for _ in $(seq 100); do
     python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1)" 2>/dev/null &&
       break
@@ -103,4 +124,6 @@ HTTP=http://127.0.0.1:$http
 HTTPS=https://127.0.0.1:$https
 PLAIN=http://127.0.0.1:$plain
 PROXY=http://127.0.0.1:$proxy
+STORE=http://127.0.0.1:$store
+FTP=${ftp:+ftp://127.0.0.1:$ftp}
 ENV

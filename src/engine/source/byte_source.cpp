@@ -7,6 +7,7 @@
 
 #include "engine/source/archive_bytes.h"
 #include "engine/source/local_bytes.h"
+#include "engine/source/object_store.h"
 #include "engine/source/url_bytes.h"
 
 namespace tsa {
@@ -26,11 +27,16 @@ std::unique_ptr<ByteSource> openUrl(const SourceForm& form, const ReadOptions& /
   return urlBytes(form);
 }
 
+Probe probeUrl(const std::string& name, SourceForm& form, std::string& start) {
+  return probeUrlSource(name, form, start);
+}
+
 // The kinds, asked in this order; a path is what no other kind takes. An
-// archive may be a URL or a path.
+// archive may be a URL, an object or a path.
 constexpr std::array kinds = {
     SourceKind{isArchiveSource, probeArchive, openArchive},
-    SourceKind{isUrl, probeUrlSource, openUrl},
+    SourceKind{isObjectStoreName, probeObject, openUrl},
+    SourceKind{isUrl, probeUrl, openUrl},
     SourceKind{anyPath, probeLocal, openLocal},
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "engine/format/y4m.h"
 
@@ -10,7 +11,8 @@ namespace {
 
 class UrlBytes final : public ByteSource {
  public:
-  explicit UrlBytes(const SourceForm& form) : url_(form.name), info_(*form.url) {}
+  explicit UrlBytes(const SourceForm& form)
+      : url_(requestUrl(form.name, *form.url)), info_(*form.url) {}
 
   // A server without ranges sends all of it, from its start.
   [[nodiscard]] bool inOrderOnly() const override { return !info_.ranges; }
@@ -45,12 +47,15 @@ class UrlBytes final : public ByteSource {
 
 }  // namespace
 
-Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start) {
+Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start,
+                     std::shared_ptr<const UrlAccess> access) {
   start.assign(2 * y4m::maxLineBytes, '\0');
   std::size_t got = 0;
   UrlInfo info;
-  if (!probeUrl(name, info, std::span(reinterpret_cast<unsigned char*>(start.data()), start.size()),
-                got, form.failure)) {
+  info.access = std::move(access);
+  if (!probeUrl(requestUrl(name, info), info,
+                std::span(reinterpret_cast<unsigned char*>(start.data()), start.size()), got,
+                form.failure)) {
     return Probe::NotFound;
   }
   start.resize(got);

@@ -11,8 +11,10 @@
 namespace tsa {
 
 /// Asks the URL `name` what it is (its failure goes to form.failure), with
-/// its first bytes into `start`.
-[[nodiscard]] Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start);
+/// its first bytes into `start`; `access`, where given, says how its
+/// requests are made.
+[[nodiscard]] Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start,
+                                   std::shared_ptr<const UrlAccess> access = nullptr);
 
 /// The bytes of the URL of `form`, pinned to the version the pre-scan saw.
 [[nodiscard]] std::unique_ptr<ByteSource> urlBytes(const SourceForm& form);

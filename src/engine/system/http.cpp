@@ -34,7 +34,12 @@ std::string webPageType(std::string_view contentType) {
 }  // namespace
 
 bool isUrl(std::string_view name) {
-  return startsWithWord(name, "http://") || startsWithWord(name, "https://");
+  return startsWithWord(name, "http://") || startsWithWord(name, "https://") || isFtpUrl(name) ||
+         startsWithWord(name, "s3://");
+}
+
+bool isFtpUrl(std::string_view name) {
+  return startsWithWord(name, "ftp://") || startsWithWord(name, "ftps://");
 }
 
 std::string shownName(std::string_view name) {
@@ -65,7 +70,10 @@ bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> he
               std::size_t& headBytes, std::string& reason) {
   UrlReader reader;
   reader.markProbe();
-  reader.open(url, UrlInfo{-1, true, {}, {}}, 0, static_cast<std::int64_t>(head.size()));
+  UrlInfo asked;
+  asked.ranges = true;
+  asked.access = info.access;
+  reader.open(url, asked, 0, static_cast<std::int64_t>(head.size()));
   headBytes = 0;
   for (;;) {
     const Transfer read = reader.read(head.subspan(headBytes));
@@ -85,6 +93,13 @@ bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> he
 }
 
 namespace http {
+
+std::string failedStatus(const Answer& answer) {
+  if (!answer.storeCode.empty()) {
+    return std::to_string(answer.status) + " " + answer.storeCode;  // "403 SignatureDoesNotMatch"
+  }
+  return answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+}
 
 Request requestFor(const UrlInfo& info, std::int64_t first, std::int64_t length,
                    std::int64_t from) {
@@ -118,9 +133,12 @@ Verdict judge(const Answer& answer, const UrlInfo& pinned, bool probe, std::int6
     return Verdict::Usable;
   }
   if (answer.status != 200 && answer.status != 206) {
-    reason =
-        answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+    reason = failedStatus(answer);
     return Verdict::Failed;
+  }
+  if (!probe && !pinned.etag.empty() && !answer.etag.empty() && answer.etag != pinned.etag) {
+    reason = "it changed on the server";  // a range of another version
+    return Verdict::Changed;
   }
   if (answer.status == 200 && !probe) {
     // A whole answer, checked against the version the pre-scan saw.
@@ -137,8 +155,7 @@ Verdict judge(const Answer& answer, const UrlInfo& pinned, bool probe, std::int6
 
 bool probed(const Answer& answer, UrlInfo& info, std::string& reason) {
   if (answer.status != 200 && answer.status != 206 && answer.status != 416) {
-    reason =
-        answer.statusLine.empty() ? "HTTP " + std::to_string(answer.status) : answer.statusLine;
+    reason = failedStatus(answer);
     return false;
   }
   if (const std::string type = webPageType(answer.contentType); !type.empty()) {

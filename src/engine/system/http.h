@@ -1,9 +1,9 @@
-// Sources on web servers: what the pre-scan asks of a URL, and byte ranges
-// of it read as they arrive, one version of the resource per run, through
-// libcurl on every platform (Schannel on Windows); TLS certificates and host names are
-// always verified, redirects followed (at most 5, never from https to
-// http), credentials in the URL and ~/.netrc used, proxies from the usual
-// variables honoured.
+// Sources on web and FTP servers and in object stores: what the pre-scan
+// asks of a URL, and byte ranges of it read as they arrive, one version of
+// the resource per run, through libcurl on every platform (Schannel on
+// Windows); TLS certificates and host names are always verified, redirects
+// followed (at most 5, never from https to http), credentials in the URL
+// and ~/.netrc used, proxies from the usual variables honoured.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/system/file.h"
 
@@ -20,8 +21,21 @@ namespace http {
 struct Answer;
 }  // namespace http
 
-/// True for a name that is an http:// or https:// URL (in any case).
+/// True for a name that is a URL: http://, https://, ftp://, ftps:// or
+/// s3:// (in any case).
 [[nodiscard]] bool isUrl(std::string_view name);
+
+/// True for a URL that libcurl reads by FTP (ftp:// or ftps://).
+[[nodiscard]] bool isFtpUrl(std::string_view name);
+
+/// How the requests for a source go where its name is not all they need:
+/// an object store's, signed with AWS Signature Version 4.
+struct UrlAccess {
+  std::string url;                   // where the requests go
+  std::string signing;               // libcurl's "aws:amz:REGION:s3"; empty: unsigned
+  std::string keys;                  // "KEY:SECRET", a secret
+  std::vector<std::string> headers;  // sent (and signed) with every request
+};
 
 /// A source name as messages show it: a URL without its user part and with
 /// its query cut to "?…"; any other name as it is.
@@ -29,10 +43,11 @@ struct Answer;
 
 /// What the pre-scan learns of a URL.
 struct UrlInfo {
-  std::int64_t length = -1;  // its bytes, where the server says
-  bool ranges = false;       // it serves byte ranges
-  std::string etag;          // the validator, where the server gives one
-  std::string lastModified;  // else this date
+  std::int64_t length = -1;                 // its bytes, where the server says
+  bool ranges = false;                      // it serves byte ranges
+  std::string etag;                         // the validator, where the server gives one
+  std::string lastModified;                 // else this date
+  std::shared_ptr<const UrlAccess> access;  // how requests are made, where not plainly
 };
 
 /// How long a connection may take to be made, and a transfer may stall,
@@ -46,8 +61,14 @@ inline constexpr int transferAttempts = 4;
 /// validator, and its first bytes (up to `head.size()`; `headBytes` says
 /// how many came). False with `reason` (the HTTP status, or the library's
 /// words) where it cannot be had.
+/// `info.access`, where set, says how the requests are made.
 [[nodiscard]] bool probeUrl(const std::string& url, UrlInfo& info, std::span<unsigned char> head,
                             std::size_t& headBytes, std::string& reason);
+
+/// The URL requests for `name` go to.
+[[nodiscard]] inline const std::string& requestUrl(const std::string& name, const UrlInfo& info) {
+  return info.access ? info.access->url : name;
+}
 
 /// The bytes of one URL from a first one on, read as they arrive through
 /// one request (taken up again where a connection breaks), on a connection

@@ -18,7 +18,12 @@ struct Answer {
   std::string contentRange;
   std::string contentType;
   std::int64_t contentLength = -1;
+  std::string storeCode;  // the error code an object store's answer names
 };
+
+/// Why a request that `answer` answered failed: its status line, or an
+/// object store's status and code.
+[[nodiscard]] std::string failedStatus(const Answer& answer);
 
 /// The request for bytes `from` on of the read of `length` bytes from
 /// `first` (to the end where -1), pinned to `info`: its Range value and

@@ -112,9 +112,11 @@ struct UrlReader::Transferring : http::ReadOfUrl {
   bool done = false;    // and has ended, with `result`
   CURLcode result = CURLE_OK;
   bool paused = false;
-  std::int64_t toDrop = 0;  // bytes before `first` in a response from the start
-  http::Answer answer;      // to the request under way
-  bool judged = false;      // and what it means, found
+  std::int64_t toDrop = 0;              // bytes before `first` in a response from the start
+  http::Answer answer;                  // to the request under way
+  bool judged = false;                  // and what it means, found
+  std::string errorBody;                // an object store's answer to a request that failed
+  std::vector<std::string> ftpReplies;  // the 213 replies: MDTM's, then SIZE's
   // The read under way, and what came beyond it.
   std::span<unsigned char> into;
   std::size_t filled = 0;
@@ -139,7 +141,10 @@ struct UrlReader::Transferring : http::ReadOfUrl {
   }
 
   void start();
+  void setAccess(CURL* easy, const http::Request& request);
   [[nodiscard]] bool answerIsUsable();
+  void answerOfFtp();
+  [[nodiscard]] bool keptAsError(const char* bytes, std::size_t count);
   std::size_t take(const char* bytes, std::size_t count);
   [[nodiscard]] bool retry();
 
@@ -151,6 +156,15 @@ struct UrlReader::Transferring : http::ReadOfUrl {
     auto& state = *static_cast<Transferring*>(self);
     const std::string_view line(bytes, size * count);
     http::Answer& answer = state.answer;
+    if (isFtpUrl(state.url)) {
+      // An FTP server's replies; 213 answers MDTM and SIZE, in that order.
+      if (line.starts_with("213 ")) {
+        std::string_view value = line.substr(4);
+        value = value.substr(0, value.find_first_of("\r\n"));
+        state.ftpReplies.emplace_back(value);
+      }
+      return line.size();
+    }
     if (line.starts_with("HTTP/")) {
       // A new answer: after a redirect, only the last one counts.
       answer = {};
@@ -195,10 +209,14 @@ void UrlReader::Transferring::start() {
   paused = false;
   answer = {};
   judged = false;
+  errorBody.clear();
+  ftpReplies.clear();
   errorText[0] = '\0';
   const std::int64_t from = first + delivered;
   lib().easy_setopt(easy, CURLOPT_URL, url.c_str());
-  lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  lib().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
+  // An FTP file's date (MDTM) is half its version.
+  lib().easy_setopt(easy, CURLOPT_FILETIME, 1L);
   lib().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   lib().easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
   lib().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR,
@@ -223,16 +241,62 @@ void UrlReader::Transferring::start() {
   if (!request.range.empty()) {
     lib().easy_setopt(easy, CURLOPT_RANGE, request.range.c_str());
   }
-  if (!request.validator.empty()) {
-    headers = lib().slist_append(headers, request.validator.c_str());
-  }
-  lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  setAccess(easy, request);
   lib().multi_add_handle(client.multi(), easy);
   active = true;
 }
 
+void UrlReader::Transferring::setAccess(CURL* easy, const http::Request& request) {
+  if (info.access) {
+    const UrlAccess& access = *info.access;
+    if (!access.signing.empty()) {
+      lib().easy_setopt(easy, CURLOPT_AWS_SIGV4, access.signing.c_str());
+      lib().easy_setopt(easy, CURLOPT_USERPWD, access.keys.c_str());
+    }
+    for (const std::string& header : access.headers) {
+      headers = lib().slist_append(headers, header.c_str());
+    }
+  }
+  if (!request.validator.empty()) {
+    headers = lib().slist_append(headers, request.validator.c_str());
+  }
+  lib().easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+}
+
+// An FTP transfer's answer as an HTTP one: a range (206) of a file whose
+// version is its date and size.
+void UrlReader::Transferring::answerOfFtp() {
+  answer.status = 206;
+  const std::string size = ftpReplies.empty() ? "" : ftpReplies.back();
+  const std::string date = ftpReplies.size() > 1 ? ftpReplies.front() : "";
+  answer.contentRange = "bytes */" + (size.empty() ? "*" : size);
+  answer.etag = date + " " + size;
+}
+
+// An object store names why it refused a request in the XML of its
+// answer's body (<Code>SignatureDoesNotMatch</Code>): the body is kept,
+// up to a few KiB, and the answer judged when it has ended.
+bool UrlReader::Transferring::keptAsError(const char* bytes, std::size_t count) {
+  if (!info.access || judged) {
+    return false;
+  }
+  lib().easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &answer.status);
+  if (answer.status < 400) {
+    return false;
+  }
+  constexpr std::size_t kept = 8192;
+  errorBody.append(bytes, std::min(count, kept - std::min(kept, errorBody.size())));
+  return true;
+}
 bool UrlReader::Transferring::answerIsUsable() {
   lib().easy_getinfo(client.easy(), CURLINFO_RESPONSE_CODE, &answer.status);
+  if (isFtpUrl(url)) {
+    answerOfFtp();
+  }
+  if (const std::size_t code = errorBody.find("<Code>"); code != std::string::npos) {
+    const std::size_t end = errorBody.find("</Code>", code);
+    answer.storeCode = errorBody.substr(code + 6, end == std::string::npos ? 0 : end - code - 6);
+  }
   judged = true;
   const http::Verdict verdict =
       http::judge(answer, info, probing, first + delivered, toDrop, reason);
@@ -241,6 +305,9 @@ bool UrlReader::Transferring::answerIsUsable() {
 }
 
 std::size_t UrlReader::Transferring::take(const char* bytes, std::size_t count) {
+  if (keptAsError(bytes, count)) {
+    return count;
+  }
   if (!judged && !answerIsUsable()) {
     return 0;  // ends the transfer
   }
