@@ -6,14 +6,16 @@ Relays every connection to 127.0.0.1:UPSTREAM_PORT. The first connection
 made once CUT_FILE holds a number is closed after that many answer bytes,
 as a network that breaks in the middle of a transfer would; where the
 number is followed by "stall", it is kept open with nothing more sent, as
-a server that stalls. Every other connection passes everything.
+a server that stalls. Every other connection passes everything. The
+proxy removes CUT_FILE as it takes its number: writing it again cuts the
+next connection made.
 """
+import os
 import socket
 import sys
 import threading
 
 port, upstream, cut_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
-cut_done = False
 
 
 def relay(source, target, limit, stall=False):
@@ -54,12 +56,11 @@ listener.listen(16)
 while True:
     client, _ = listener.accept()
     limit, stall = None, False
-    if not cut_done:
-        try:
-            with open(cut_file) as f:
-                words = f.read().split()
-            limit, stall = int(words[0]), words[1:] == ["stall"]
-            cut_done = True
-        except (OSError, ValueError, IndexError):
-            limit = None
+    try:
+        with open(cut_file) as f:
+            words = f.read().split()
+        os.remove(cut_file)
+        limit, stall = int(words[0]), words[1:] == ["stall"]
+    except (OSError, ValueError, IndexError):
+        limit, stall = None, False
     threading.Thread(target=serve, args=(client, limit, stall), daemon=True).start()

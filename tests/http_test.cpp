@@ -495,6 +495,54 @@ TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
   EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(9, 0) + cifFrameOf(9, 1));
 }
 
+// A large splice in parts over several connections at once: the bytes in
+// order, a part whose connection breaks taken up where it broke, and a stop
+// while parts are in flight leaving whole frames only.
+TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
+  constexpr int frames = 120;  // parts of 55 frames (about 8 MiB), 55 and 10
+  const std::string bytes = cifClip(13, frames);
+  const std::string clip = serve("parts_cif.yuv", bytes);
+  writeText(path("list.txt"), url("HTTP", clip) + " 0 120\n" + url("HTTP", clip) + " 7 1\n");
+  ToolRun copied = run({"--quiet", "--connections=3", "list.txt", "out.yuv"});
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == bytes + cifFrameOf(13, 7));
+  // The pre-scan's request, three parts on three connections, and the
+  // one-frame splice as one range.
+  const std::vector<std::string> requests = logLines("access.log", clip);
+  ASSERT_EQ(requests.size(), 5U);
+  std::set<std::string> partConnections;
+  for (std::size_t part = 0; part < 3; ++part) {
+    const std::size_t first = part * 55 * cifFrame;
+    const std::size_t last = std::min(first + 55 * cifFrame, bytes.size()) - 1;
+    const std::vector<std::string> asked = logLines(
+        "access.log", "\"bytes=" + std::to_string(first) + "-" + std::to_string(last) + "\"");
+    ASSERT_EQ(asked.size(), 1U) << part;
+    partConnections.insert(asked[0].substr(0, asked[0].find(' ')));
+  }
+  EXPECT_EQ(partConnections.size(), 3U);
+
+  // The first connection breaks three frames into the first part.
+  writeText(path("list.txt"), url("PROXY", clip) + " 0 120\n");
+  writeText(servers_ + "/cut", std::to_string(8192 + 600 + 3 * cifFrame + 777));
+  copied = run({"--quiet", "--yes", "--connections=3", "list.txt", "out.yuv"});
+  std::filesystem::remove(servers_ + "/cut");
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == bytes);
+#ifndef _WIN32
+  // It stalls two frames in, while the other parts come whole.
+  writeText(servers_ + "/cut", std::to_string(8192 + 600 + 2 * cifFrame + 1000) + " stall");
+  testing::ToolProcess tool(dir_, {"--connections=3", "list.txt", "out.yuv"}, "y\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  tool.sendSignal(SIGINT);
+  const ToolRun stopped = tool.finish();
+  std::filesystem::remove(servers_ + "/cut");
+  EXPECT_EQ(stopped.signal, SIGINT) << stopped.out;
+  EXPECT_TRUE(stopped.out.ends_with("Interrupted: the output keeps 2 whole frames\n"))
+      << stopped.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == bytes.substr(0, 2 * cifFrame));
+#endif
+}
+
 // A source replaced while the run goes on, on a web server, in an object
 // store and on an FTP server: the run ends at the splice that would read
 // the new version, before any of its frames.

@@ -133,6 +133,7 @@ CopyPlan planOf(ScanResult scan, const RunOptions& options, bool y4mOutput) {
   // Frames checked against a reference pass through memory to be hashed.
   plan.shareBlocks = options.shareBlocks && !options.reference;
   plan.frameRate = scan.rate ? scan.rate->y4mValue() : "";
+  plan.connections = {options.connections, options.connectionsGiven};
   return plan;
 }
 

@@ -88,6 +88,21 @@ bool readMaxSourcesValue(const std::string& value, RunOptions& options, std::str
   return true;
 }
 
+// Reads the value of --connections, a whole number from 1 to 32; false
+// with `problem` set.
+bool readConnectionsValue(const std::string& value, RunOptions& options, std::string& problem) {
+  const std::optional<int> count = wholeNumber<int>(value);
+  if (!count || *count < 1 || *count > maxConnections) {
+    problem = "Error: bad value \"" + value +
+              "\" for --connections: expected a whole number from 1 to " +
+              std::to_string(maxConnections);
+    return false;
+  }
+  options.connections = *count;
+  options.connectionsGiven = true;
+  return true;
+}
+
 // Reads the value of --framemd5 or --framehash (`option`), a file name;
 // false with `problem` set.
 bool readChecksumFileValue(std::string_view option, const std::string& value, RunOptions& options,
@@ -148,9 +163,9 @@ const Flag* flagNamed(std::string_view name) {
 }
 
 bool takesValue(std::string_view name) {
-  constexpr std::array withValues = {"--size",       "--pix-fmt",     "--reflink",
-                                     "--frame-rate", "--max-sources", "--framemd5",
-                                     "--framehash",  "--hash",        "--verify"};
+  constexpr std::array withValues = {"--size",        "--pix-fmt",    "--reflink",   "--frame-rate",
+                                     "--max-sources", "--framemd5",   "--framehash", "--hash",
+                                     "--verify",      "--connections"};
   return std::ranges::find(withValues, name) != withValues.end();
 }
 
@@ -168,6 +183,9 @@ bool readValue(std::string_view name, const std::string& value, CommandLine& lin
   }
   if (name == "--max-sources") {
     return readMaxSourcesValue(value, line.options, line.problem);
+  }
+  if (name == "--connections") {
+    return readConnectionsValue(value, line.options, line.problem);
   }
   if (name == "--framemd5" || name == "--framehash") {
     return readChecksumFileValue(name, value, line.options, line.problem);
@@ -333,6 +351,8 @@ void printHelp(Console& console, const FrameFormat& defaultFormat) {
       "                    its source's end\n"
       "  --reflink=never   copy every byte, never share blocks with the sources\n"
       "  --max-sources=N   allow N distinct sources in the list instead of 13\n"
+      "  --connections=N   fetch a large splice from a server over N connections\n"
+      "                    at once, 1 to 32 (4; at most 16 MiB in memory each)\n"
       "  --framemd5=FILE   write the frames' checksums beside the output, as ffmpeg's\n"
       "                    framemd5 of the output writes them (- standard output)\n"
       "  --framehash=FILE  the same as ffmpeg's framehash writes them, with the hash\n"
@@ -346,9 +366,11 @@ void printHelp(Console& console, const FrameFormat& defaultFormat) {
       "  --version         show the version\n"
       "  --                end of options: what follows are names\n"
       "\n"
-      "A source may be an http:// or https:// URL: each splice is fetched as one\n"
-      "byte range. A source named .7z, .zip, .tar (.tar.gz, .tar.xz, .tar.zst,\n"
-      "tar.bz2) is read inside: its one clip, or the member after a # (clips.zip#\n"
+      "A source may be an http://, https://, ftp:// or ftps:// URL, or an object\n"
+      "s3://BUCKET/KEY (signed with the AWS tools' credentials, region and\n"
+      "endpoint): each splice is fetched as one byte range, in parts where large.\n"
+      "A source named .7z, .zip, .tar (.tar.gz, .tar.xz, .tar.zst, tar.bz2) is\n"
+      "read inside: its one clip, or the member after a # (clips.zip#\n"
       "a_352x288.yuv, for a URL its fragment); .xz, .gz, .zst and .bz2 files are\n"
       "read as the file they hold. Nothing is unpacked to disk.\n"
       "Edit list - is standard input; output - is standard output, and the run's\n"

@@ -17,6 +17,9 @@
 namespace tsa {
 
 /// What a run is asked to do besides its two names.
+/// The connections a large splice from a server may take at once, at most.
+inline constexpr int maxConnections = 32;
+
 struct RunOptions {
   FrameFormat defaultFormat;          // the tool's, where nothing names a format
   FormatStatement format;             // --size, --pix-fmt and --frame-rate, as given
@@ -28,6 +31,8 @@ struct RunOptions {
   bool replaceWithoutAsking = false;  // --yes
   bool shareBlocks = true;            // --reflink=never turns it off
   int maxSources = maxSourceFiles;    // --max-sources
+  int connections = 4;                // --connections: for a large splice from a far server
+  bool connectionsGiven = false;      // and from a near one too
   std::string checksumFile;       // --framemd5 or --framehash, where given (- is standard output)
   std::string checksumOption;     // which of the two gave it
   HashKind hash = HashKind::Md5;  // the checksums' hash: MD5, or --hash (SHA-256 unless given)

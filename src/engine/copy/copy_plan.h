@@ -25,9 +25,10 @@ struct CopyPlan {
   std::vector<SourceForm> sources;  // every distinct source, as the pre-scan found it
   bool y4mOutput = false;           // the output is written as Y4M
   std::int64_t uncachedFrom = uncachedOutputBytes;
-  FrameFormat format;       // the run's frames
-  bool shareBlocks = true;  // frames may share the sources' blocks
-  std::string frameRate;    // a Y4M output's F, when given ("30000:1001")
+  FrameFormat format;                   // the run's frames
+  bool shareBlocks = true;              // frames may share the sources' blocks
+  std::string frameRate;                // a Y4M output's F, when given ("30000:1001")
+  ConnectionUse connections{4, false};  // a large splice from a server may take at once
 };
 
 /// The stream header a Y4M output of `plan` starts with, or would, were the

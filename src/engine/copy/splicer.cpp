@@ -120,6 +120,7 @@ class SpliceWalk {
 
   FrameFormat format_;
   bool uncached_;
+  ConnectionUse connections_;
   const std::vector<SourceForm>& sources_;
   Console& console_;
   FrameChecksums* checksums_;
@@ -151,6 +152,7 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
                        const FrameReference* reference)
     : format_(plan.format),
       uncached_(goesPastPageCache(plan)),
+      connections_(plan.connections),
       sources_(plan.sources),
       console_(console),
       checksums_(checksums),
@@ -183,7 +185,7 @@ ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t list
   const std::string shown = shownName(inst.sourceFileName);
   const char* name = shown.c_str();
   FrameSource pSourceFile;
-  if (!pSourceFile.open(formOf(inst.sourceFileName), format_, uncached_, &shelf_)) {
+  if (!pSourceFile.open(formOf(inst.sourceFileName), format_, uncached_, &shelf_, connections_)) {
     if (stopRequested()) {
       return stopped();  // while waiting for a writer
     }

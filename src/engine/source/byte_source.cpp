@@ -23,8 +23,8 @@ struct SourceKind {
 
 bool anyPath(std::string_view /*name*/) { return true; }
 
-std::unique_ptr<ByteSource> openUrl(const SourceForm& form, const ReadOptions& /*options*/) {
-  return urlBytes(form);
+std::unique_ptr<ByteSource> openUrl(const SourceForm& form, const ReadOptions& options) {
+  return urlBytes(form, options);
 }
 
 Probe probeUrl(const std::string& name, SourceForm& form, std::string& start) {

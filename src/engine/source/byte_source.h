@@ -81,11 +81,21 @@ class SourceShelf {
   std::unique_ptr<ByteSource> bytes_;
 };
 
+/// How many connections a large range from a server may take at once: by
+/// default only where the server is far (its first byte comes late), or
+/// near ones too, where a user asks for them.
+struct ConnectionUse {
+  int count = 1;
+  bool nearToo = false;
+};
+
 /// How a splice's bytes are to be read.
 struct ReadOptions {
   bool pastPageCache = false;    // where the source allows it
   std::size_t pictureBytes = 0;  // frames smaller than a block keep the page cache
   SourceShelf* shelf = nullptr;  // where the last splice's bytes may wait
+  std::int64_t frameBytes = 0;   // a frame's bytes, markers and all
+  ConnectionUse connections;     // a large range from a server may take at once
 };
 
 /// Looks at the source `name` once, as its kind does, into `form` (an

@@ -58,7 +58,7 @@ FrameSource::~FrameSource() {
 }
 
 bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool pastPageCache,
-                       SourceShelf* shelf) {
+                       SourceShelf* shelf, ConnectionUse connections) {
   form_ = form;
   shelf_ = shelf;
   layout_ = form.layout;
@@ -67,7 +67,8 @@ bool FrameSource::open(const SourceForm& form, const FrameFormat& format, bool p
   y4mStream_ = false;
   toDrop_ = 0;
   headBytes_ = 0;
-  bytes_ = openBytes(form, {pastPageCache, static_cast<std::size_t>(layout_.pictureBytes), shelf});
+  bytes_ = openBytes(form, {pastPageCache, static_cast<std::size_t>(layout_.pictureBytes), shelf,
+                            layout_.markerBytes + layout_.pictureBytes, connections});
   if (!bytes_) {
     return false;
   }

@@ -60,8 +60,9 @@ class FrameSource {
   /// must be of `format`. A URL is asked for nothing yet. False when it
   /// cannot be opened, or a stop ended the wait. Bytes that `shelf` keeps
   /// of it are taken up again.
+  /// A large range from a server is fetched over `connections` at once.
   [[nodiscard]] bool open(const SourceForm& form, const FrameFormat& format, bool pastPageCache,
-                          SourceShelf* shelf = nullptr);
+                          SourceShelf* shelf = nullptr, ConnectionUse connections = {});
 
   /// Makes `first` the next frame to read, of `count` to be read (all to
   /// the end where -1); false when the source cannot be moved there. A

@@ -9,10 +9,17 @@
 namespace tsa {
 namespace {
 
+// A range takes several connections where it is at least this large, and
+// holds at least two parts.
+constexpr std::int64_t partedFrom = 4 << 20;
+
 class UrlBytes final : public ByteSource {
  public:
-  explicit UrlBytes(const SourceForm& form)
-      : url_(requestUrl(form.name, *form.url)), info_(*form.url) {}
+  UrlBytes(const SourceForm& form, const ReadOptions& options)
+      : url_(requestUrl(form.name, *form.url)),
+        info_(*form.url),
+        partBytes_(partBytesFor(options.frameBytes)),
+        connections_(info_.far || options.connections.nearToo ? options.connections.count : 1) {}
 
   // A server without ranges sends all of it, from its start.
   [[nodiscard]] bool inOrderOnly() const override { return !info_.ranges; }
@@ -27,22 +34,37 @@ class UrlBytes final : public ByteSource {
     const std::int64_t held = info_.length >= 0 ? info_.length : noEnd;
     const std::int64_t end = length >= 0 ? std::min(offset + length, held) : held;
     const std::int64_t from = std::min(offset, end);
-    reader_.open(url_, info_, from, end == noEnd ? -1 : end - from);
+    const std::int64_t bytes = end - from;
+    parted_ = connections_ > 1 && end != noEnd && bytes >= partedFrom &&
+              bytes >= 2 * static_cast<std::int64_t>(partBytes_);
+    if (parted_) {
+      parts_.open(url_, info_, from, bytes, partBytes_, connections_);
+    } else {
+      reader_.open(url_, info_, from, end == noEnd ? -1 : bytes);
+    }
     return true;
   }
 
   [[nodiscard]] Transfer read(std::span<unsigned char> buffer) override {
-    return reader_.read(buffer);
+    return parted_ ? parts_.read(buffer) : reader_.read(buffer);
   }
 
-  [[nodiscard]] std::string failure(int /*error*/) const override { return reader_.reason(); }
+  [[nodiscard]] std::string failure(int /*error*/) const override {
+    return parted_ ? parts_.reason() : reader_.reason();
+  }
 
-  [[nodiscard]] bool changed() const override { return reader_.changed(); }
+  [[nodiscard]] bool changed() const override {
+    return parted_ ? parts_.changed() : reader_.changed();
+  }
 
  private:
   std::string url_;
   UrlInfo info_;
+  std::size_t partBytes_;
+  int connections_;
+  bool parted_ = false;
   UrlReader reader_;
+  UrlParts parts_;
 };
 
 }  // namespace
@@ -64,8 +86,21 @@ Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& sta
   return Probe::Usable;
 }
 
-std::unique_ptr<ByteSource> urlBytes(const SourceForm& form) {
-  return std::make_unique<UrlBytes>(form);
+std::unique_ptr<ByteSource> urlBytes(const SourceForm& form, const ReadOptions& options) {
+  return std::make_unique<UrlBytes>(form, options);
+}
+
+std::size_t partBytesFor(std::int64_t frameBytes) {
+  constexpr std::int64_t about = 8 << 20;
+  constexpr std::int64_t most = 16 << 20;
+  if (frameBytes <= 0) {
+    return static_cast<std::size_t>(about);
+  }
+  if (frameBytes > most) {
+    const std::int64_t pieces = (frameBytes + most - 1) / most;
+    return static_cast<std::size_t>((frameBytes + pieces - 1) / pieces);
+  }
+  return static_cast<std::size_t>(std::max<std::int64_t>(1, about / frameBytes) * frameBytes);
 }
 
 }  // namespace tsa

@@ -16,7 +16,15 @@ namespace tsa {
 [[nodiscard]] Probe probeUrlSource(const std::string& name, SourceForm& form, std::string& start,
                                    std::shared_ptr<const UrlAccess> access = nullptr);
 
-/// The bytes of the URL of `form`, pinned to the version the pre-scan saw.
-[[nodiscard]] std::unique_ptr<ByteSource> urlBytes(const SourceForm& form);
+/// The bytes of the URL of `form`, pinned to the version the pre-scan saw;
+/// a large range in parts of whole frames over options.connections
+/// connections.
+[[nodiscard]] std::unique_ptr<ByteSource> urlBytes(const SourceForm& form,
+                                                   const ReadOptions& options = {});
+
+/// The bytes of a part of a range fetched over several connections: whole
+/// frames of `frameBytes`, about 8 MiB of them, or a frame where frames are
+/// larger; never more than 16 MiB (a larger frame in equal pieces).
+[[nodiscard]] std::size_t partBytesFor(std::int64_t frameBytes);
 
 }  // namespace tsa

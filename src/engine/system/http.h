@@ -48,7 +48,12 @@ struct UrlInfo {
   std::string etag;                         // the validator, where the server gives one
   std::string lastModified;                 // else this date
   std::shared_ptr<const UrlAccess> access;  // how requests are made, where not plainly
+  bool far = false;  // its first byte came late enough that parts over several connections help
 };
+
+/// A server whose answer's first byte comes this long after the request
+/// or later is far: one connection to it cannot carry what several can.
+inline constexpr std::int64_t farAnswerMicros = 2000;
 
 /// How long a connection may take to be made, and a transfer may stall,
 /// before the attempt fails; and how often a broken transfer is taken up
@@ -110,6 +115,48 @@ class UrlReader {
 
   struct Transferring;  // the platform's state
   std::unique_ptr<Transferring> state_;
+};
+
+/// One range of a URL fetched as parts over several connections at once
+/// and read back in order: each part lands in a buffer of its own as it
+/// comes (and is taken up again where its connection breaks), and a
+/// connection whose part has been read out takes the next one.
+class UrlParts {
+ public:
+  UrlParts();
+  UrlParts(const UrlParts&) = delete;
+  UrlParts& operator=(const UrlParts&) = delete;
+  ~UrlParts();
+
+  /// Starts fetching `length` bytes of `url` from byte `first` on, pinned
+  /// to the version `info` describes, in parts of `partBytes` over
+  /// `connections` connections: at most that many parts in memory.
+  void open(const std::string& url, const UrlInfo& info, std::int64_t first, std::int64_t length,
+            std::size_t partBytes, int connections);
+
+  /// As UrlReader::read: the next bytes in order, waiting for them.
+  [[nodiscard]] Transfer read(std::span<unsigned char> buffer);
+
+  /// Why the last read failed, and whether the resource changed.
+  [[nodiscard]] const std::string& reason() const;
+  [[nodiscard]] bool changed() const;
+
+ private:
+  struct Part;
+  void startPart(Part& part, std::int64_t index);
+  [[nodiscard]] bool waitForBytes(Part& part, std::size_t wanted);
+
+  std::string url_;
+  UrlInfo info_;
+  std::int64_t first_ = 0;
+  std::int64_t length_ = 0;
+  std::int64_t partBytes_ = 0;
+  std::int64_t partCount_ = 0;
+  std::int64_t nextToRead_ = 0;               // the part being read out
+  std::int64_t nextToStart_ = 0;              // the first part not yet asked for
+  bool endsEarly_ = false;                    // a part came short: the range ends there
+  std::vector<std::unique_ptr<Part>> parts_;  // one a connection
+  const Part* failed_ = nullptr;
 };
 
 }  // namespace tsa

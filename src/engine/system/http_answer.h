@@ -18,7 +18,8 @@ struct Answer {
   std::string contentRange;
   std::string contentType;
   std::int64_t contentLength = -1;
-  std::string storeCode;  // the error code an object store's answer names
+  std::string storeCode;        // the error code an object store's answer names
+  std::int64_t waitMicros = 0;  // from the request sent to its answer's first byte
 };
 
 /// Why a request that `answer` answered failed: its status line, or an

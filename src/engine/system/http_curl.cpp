@@ -274,6 +274,11 @@ bool Transfer::answerIsUsable() {
     answer.storeCode = errorBody.substr(code + 6, end == std::string::npos ? 0 : end - code - 6);
   }
   judged = true;
+  curl_off_t sent = 0;
+  curl_off_t firstByte = 0;
+  lib().easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &sent);
+  lib().easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+  answer.waitMicros = static_cast<std::int64_t>(firstByte - sent);
   const http::Verdict verdict =
       http::judge(answer, info, probing, first + delivered, toDrop, reason);
   changed = verdict == http::Verdict::Changed;

@@ -1,0 +1,138 @@
+// A range of a URL in parts over several connections, read back in order.
+#include <algorithm>
+#include <cerrno>
+
+#include "engine/system/http.h"
+#include "engine/system/http_transfer.h"
+#include "engine/system/stop.h"
+
+namespace tsa {
+namespace {
+
+constexpr long partReadBytes = 512L << 10;
+
+}  // namespace
+
+// A connection's part: its transfer, the buffer it lands in, and how much
+// of it has been read out.
+struct UrlParts::Part {
+  http::Transfer transfer;
+  std::vector<unsigned char> buffer;
+  std::int64_t index = -1;
+  std::size_t readAt = 0;
+  std::size_t length = 0;
+  bool failed = false;
+};
+
+UrlParts::UrlParts() = default;
+
+UrlParts::~UrlParts() = default;
+
+void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t first,
+                    std::int64_t length, std::size_t partBytes, int connections) {
+  url_ = url;
+  info_ = info;
+  first_ = first;
+  length_ = length;
+  partBytes_ = static_cast<std::int64_t>(partBytes);
+  partCount_ = (length + partBytes_ - 1) / partBytes_;
+  nextToRead_ = 0;
+  nextToStart_ = 0;
+  endsEarly_ = false;
+  failed_ = nullptr;
+  const auto count = static_cast<std::size_t>(std::min<std::int64_t>(connections, partCount_));
+  parts_.resize(std::min(parts_.size(), count));
+  while (parts_.size() < count) {
+    parts_.push_back(std::make_unique<Part>());
+  }
+  for (const std::unique_ptr<Part>& part : parts_) {
+    part->buffer.resize(partBytes);
+    startPart(*part, nextToStart_++);
+  }
+}
+
+void UrlParts::startPart(Part& part, std::int64_t index) {
+  const std::int64_t offset = index * partBytes_;
+  part.index = index;
+  part.readAt = 0;
+  part.failed = false;
+  part.length = static_cast<std::size_t>(std::min(partBytes_, length_ - offset));
+  http::Transfer& transfer = part.transfer;
+  transfer.stop();
+  transfer.begin(url_, info_, first_ + offset, static_cast<std::int64_t>(part.length));
+  transfer.landing = true;
+  transfer.into = std::span(part.buffer).first(part.length);
+  transfer.filled = 0;
+  transfer.start();
+  // Larger reads from the socket: a part lands whole in its own buffer.
+  if (transfer.active) {
+    transfer.client.library().easy_setopt(transfer.easy, CURLOPT_BUFFERSIZE, partReadBytes);
+  }
+}
+
+// Moves every part on until `part` has `wanted` bytes not yet read out
+// (or the rest of it), or has ended; false where it failed, or a stop came.
+bool UrlParts::waitForBytes(Part& part, std::size_t wanted) {
+  wanted = std::min(wanted, part.length - part.readAt);
+  http::Client& client = part.transfer.client;
+  for (;;) {
+    client.drive();
+    for (const std::unique_ptr<Part>& each : parts_) {
+      http::Transfer& transfer = each->transfer;
+      if (transfer.done && transfer.active) {
+        transfer.stop();
+        if (!transfer.complete() && !transfer.retry()) {
+          each->failed = true;
+        }
+      }
+    }
+    if (part.transfer.filled - part.readAt >= wanted || part.failed) {
+      return !part.failed;
+    }
+    if (!part.transfer.active) {
+      return true;  // it came short: the range ends here
+    }
+    if (stopRequested()) {
+      return false;
+    }
+    client.wait(50);
+  }
+}
+
+Transfer UrlParts::read(std::span<unsigned char> buffer) {
+  while (nextToRead_ < partCount_ && !endsEarly_ && !buffer.empty()) {
+    Part& part = *parts_[static_cast<std::size_t>(nextToRead_) % parts_.size()];
+    if (part.readAt == part.length) {
+      // Read out: its connection takes the next part not yet asked for.
+      if (++nextToRead_, nextToStart_ < partCount_) {
+        startPart(part, nextToStart_++);
+      }
+      continue;
+    }
+    if (!waitForBytes(part, buffer.size())) {
+      failed_ = &part;
+      for (const std::unique_ptr<Part>& each : parts_) {
+        each->transfer.stop();
+      }
+      return {0, stopRequested() ? EINTR : EIO};
+    }
+    if (part.transfer.filled == part.readAt) {
+      endsEarly_ = true;  // the server held less than the range: the source ends here
+      break;
+    }
+    const std::size_t count = std::min(buffer.size(), part.transfer.filled - part.readAt);
+    std::copy_n(part.buffer.data() + part.readAt, count, buffer.data());
+    part.readAt += count;
+    return {count, 0};
+  }
+  return {0, 0};
+}
+
+const std::string& UrlParts::reason() const {
+  static const std::string none;
+  return failed_ != nullptr ? failed_->transfer.reason : none;
+}
+
+bool UrlParts::changed() const { return failed_ != nullptr && failed_->transfer.changed; }
+
+}  // namespace tsa
