@@ -66,7 +66,6 @@ cmp out-last_7z.yuv <(tail -c $((take * frame)) $clip)
 echo "All outputs identical: $take frames from the .7z's start and end, $frames from the zip."
 
 declare -A times
-seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.4f", b - a}'; }
 for ((round = 0; round < runs; round++)); do
   round_order "$round"
   for way in "${order[@]}"; do

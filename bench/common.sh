@@ -36,3 +36,21 @@ round_order() {
     for ((k = ${#ways[@]} - 1; k >= 0; k--)); do order+=("${ways[k]}"); done
   fi
 }
+
+# The seconds since $1, a value of $EPOCHREALTIME.
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.4f", b - a}'; }
+
+# Times each way of `ways` (the function run_WAY) in `runs` rounds, in
+# round_order, adding each time to times[WAY] (an associative array the
+# script declares).
+time_rounds() {
+  local round way start
+  for ((round = 0; round < runs; round++)); do
+    round_order "$round"
+    for way in "${order[@]}"; do
+      start=$EPOCHREALTIME
+      "run_$way"
+      times[$way]+="$(seconds_since "$start") "
+    done
+  done
+}

@@ -165,7 +165,6 @@ echo "All outputs identical, new and replaced: $outFrames frames, $((outFrames *
 # the ways flips every round so that none always runs after the same one;
 # each way makes a new output, then replaces it.
 declare -A times
-seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.4f", b - a}'; }
 for ((round = 0; round < runs; round++)); do
   round_order "$round"
   for way in "${order[@]}"; do

@@ -69,15 +69,7 @@ echo "Both outputs are what dd cuts from the files: $(stat -c %s expected.yuv) b
 
 ways=(tool curl)
 declare -A times
-seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.4f", b - a}'; }
-for ((round = 0; round < runs; round++)); do
-  round_order "$round"
-  for way in "${order[@]}"; do
-    start=$EPOCHREALTIME
-    "run_$way"
-    times[$way]+="$(seconds_since "$start") "
-  done
-done
+time_rounds
 [ "$smoke" = 1 ] && printf '\nSmoke run: tiny sources, one round; the figures below mean nothing.\n'
 tool_median=$(median "${times[tool]}")
 curl_median=$(median "${times[curl]}")

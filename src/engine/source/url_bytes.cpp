@@ -18,7 +18,7 @@ class UrlBytes final : public ByteSource {
   UrlBytes(const SourceForm& form, const ReadOptions& options)
       : url_(requestUrl(form.name, *form.url)),
         info_(*form.url),
-        partBytes_(partBytesFor(options.frameBytes)),
+        frameBytes_(options.frameBytes),
         connections_(info_.far || options.connections.nearToo ? options.connections.count : 1) {}
 
   // A server without ranges sends all of it, from its start.
@@ -35,10 +35,12 @@ class UrlBytes final : public ByteSource {
     const std::int64_t end = length >= 0 ? std::min(offset + length, held) : held;
     const std::int64_t from = std::min(offset, end);
     const std::int64_t bytes = end - from;
+    const std::size_t partBytes = partBytesFor(frameBytes_, bytes, connections_);
     parted_ = connections_ > 1 && end != noEnd && bytes >= partedFrom &&
-              bytes >= 2 * static_cast<std::int64_t>(partBytes_);
+              bytes >= 2 * static_cast<std::int64_t>(partBytes);
     if (parted_) {
-      parts_.open(url_, info_, from, bytes, partBytes_, connections_);
+      parts_.open(url_, info_, from, bytes, partBytes, connections_,
+                  static_cast<std::size_t>(connections_) * partMemoryBytes);
     } else {
       reader_.open(url_, info_, from, end == noEnd ? -1 : bytes);
     }
@@ -60,7 +62,7 @@ class UrlBytes final : public ByteSource {
  private:
   std::string url_;
   UrlInfo info_;
-  std::size_t partBytes_;
+  std::int64_t frameBytes_;
   int connections_;
   bool parted_ = false;
   UrlReader reader_;
@@ -90,9 +92,9 @@ std::unique_ptr<ByteSource> urlBytes(const SourceForm& form, const ReadOptions& 
   return std::make_unique<UrlBytes>(form, options);
 }
 
-std::size_t partBytesFor(std::int64_t frameBytes) {
+std::size_t partBytesFor(std::int64_t frameBytes, std::int64_t rangeBytes, int connections) {
   constexpr std::int64_t about = 8 << 20;
-  constexpr std::int64_t most = 16 << 20;
+  constexpr auto most = static_cast<std::int64_t>(partMemoryBytes);
   if (frameBytes <= 0) {
     return static_cast<std::size_t>(about);
   }
@@ -100,7 +102,22 @@ std::size_t partBytesFor(std::int64_t frameBytes) {
     const std::int64_t pieces = (frameBytes + most - 1) / most;
     return static_cast<std::size_t>((frameBytes + pieces - 1) / pieces);
   }
-  return static_cast<std::size_t>(std::max<std::int64_t>(1, about / frameBytes) * frameBytes);
+  // Of k frames a part, the range takes ceil(parts / connections) rounds
+  // of k frames' time each: the fewest frames' time, and of those the
+  // largest parts (the fewest requests).
+  const std::int64_t frames = std::max<std::int64_t>(1, (rangeBytes + frameBytes - 1) / frameBytes);
+  const std::int64_t largest = std::clamp<std::int64_t>(about / frameBytes, 1, frames);
+  const auto framesTime = [frames, connections](std::int64_t k) {
+    const std::int64_t parts = (frames + k - 1) / k;
+    return (parts + connections - 1) / connections * k;
+  };
+  std::int64_t best = largest;
+  for (std::int64_t k = largest - 1; k >= 1; --k) {
+    if (framesTime(k) < framesTime(best)) {
+      best = k;
+    }
+  }
+  return static_cast<std::size_t>(best * frameBytes);
 }
 
 }  // namespace tsa

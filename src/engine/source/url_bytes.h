@@ -22,9 +22,15 @@ namespace tsa {
 [[nodiscard]] std::unique_ptr<ByteSource> urlBytes(const SourceForm& form,
                                                    const ReadOptions& options = {});
 
-/// The bytes of a part of a range fetched over several connections: whole
-/// frames of `frameBytes`, about 8 MiB of them, or a frame where frames are
-/// larger; never more than 16 MiB (a larger frame in equal pieces).
-[[nodiscard]] std::size_t partBytesFor(std::int64_t frameBytes);
+/// What a connection fetching parts of a range may hold in memory.
+inline constexpr std::size_t partMemoryBytes = 16 << 20;
+
+/// The bytes of a part of a range of `rangeBytes` fetched over
+/// `connections` connections: whole frames of `frameBytes`, at most about
+/// 8 MiB of them, as many as let the parts fill the connections evenly
+/// (the fewest rounds of parts); a frame where frames are larger, one
+/// larger than 16 MiB in equal pieces.
+[[nodiscard]] std::size_t partBytesFor(std::int64_t frameBytes, std::int64_t rangeBytes,
+                                       int connections);
 
 }  // namespace tsa

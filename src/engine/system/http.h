@@ -119,8 +119,9 @@ class UrlReader {
 
 /// One range of a URL fetched as parts over several connections at once
 /// and read back in order: each part lands in a buffer of its own as it
-/// comes (and is taken up again where its connection breaks), and a
-/// connection whose part has been read out takes the next one.
+/// comes (and is taken up again where its connection breaks); a connection
+/// whose part has landed takes the next one while a buffer is free, and a
+/// buffer is free again once its part has been read out.
 class UrlParts {
  public:
   UrlParts();
@@ -130,9 +131,10 @@ class UrlParts {
 
   /// Starts fetching `length` bytes of `url` from byte `first` on, pinned
   /// to the version `info` describes, in parts of `partBytes` over
-  /// `connections` connections: at most that many parts in memory.
+  /// `connections` connections, with at most `memoryBytes` of parts (and
+  /// never fewer buffers than connections) in memory.
   void open(const std::string& url, const UrlInfo& info, std::int64_t first, std::int64_t length,
-            std::size_t partBytes, int connections);
+            std::size_t partBytes, int connections, std::size_t memoryBytes);
 
   /// As UrlReader::read: the next bytes in order, waiting for them.
   [[nodiscard]] Transfer read(std::span<unsigned char> buffer);
@@ -144,6 +146,8 @@ class UrlParts {
  private:
   struct Part;
   void startPart(Part& part, std::int64_t index);
+  void startWhatMay();
+  void endLandedParts();
   [[nodiscard]] bool waitForBytes(Part& part, std::size_t wanted);
 
   std::string url_;
@@ -152,10 +156,12 @@ class UrlParts {
   std::int64_t length_ = 0;
   std::int64_t partBytes_ = 0;
   std::int64_t partCount_ = 0;
-  std::int64_t nextToRead_ = 0;               // the part being read out
-  std::int64_t nextToStart_ = 0;              // the first part not yet asked for
+  std::int64_t nextToRead_ = 0;   // the part being read out
+  std::int64_t nextToStart_ = 0;  // the first part not yet asked for
+  int connections_ = 1;
+  int active_ = 0;                            // parts being fetched
   bool endsEarly_ = false;                    // a part came short: the range ends there
-  std::vector<std::unique_ptr<Part>> parts_;  // one a connection
+  std::vector<std::unique_ptr<Part>> parts_;  // one a buffer
   const Part* failed_ = nullptr;
 };
 

@@ -218,6 +218,9 @@ void Transfer::start() {
     lib().easy_setopt(easy, CURLOPT_RANGE, request.range.c_str());
   }
   setAccess(request);
+  if (socketReadBytes > 0) {
+    lib().easy_setopt(easy, CURLOPT_BUFFERSIZE, socketReadBytes);
+  }
   lib().multi_add_handle(client.multi(), easy);
   active = true;
 }

@@ -9,16 +9,17 @@
 namespace tsa {
 namespace {
 
+// Larger reads from the socket than the library's own: a part lands whole
+// in a buffer of its own.
 constexpr long partReadBytes = 512L << 10;
 
 }  // namespace
 
-// A connection's part: its transfer, the buffer it lands in, and how much
-// of it has been read out.
+// A buffer's part: its transfer, the bytes it lands in, and how much of
+// them has been read out.
 struct UrlParts::Part {
   http::Transfer transfer;
   std::vector<unsigned char> buffer;
-  std::int64_t index = -1;
   std::size_t readAt = 0;
   std::size_t length = 0;
   bool failed = false;
@@ -29,7 +30,8 @@ UrlParts::UrlParts() = default;
 UrlParts::~UrlParts() = default;
 
 void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t first,
-                    std::int64_t length, std::size_t partBytes, int connections) {
+                    std::int64_t length, std::size_t partBytes, int connections,
+                    std::size_t memoryBytes) {
   url_ = url;
   info_ = info;
   first_ = first;
@@ -38,22 +40,38 @@ void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t fi
   partCount_ = (length + partBytes_ - 1) / partBytes_;
   nextToRead_ = 0;
   nextToStart_ = 0;
+  connections_ = connections;
+  active_ = 0;
   endsEarly_ = false;
   failed_ = nullptr;
-  const auto count = static_cast<std::size_t>(std::min<std::int64_t>(connections, partCount_));
-  parts_.resize(std::min(parts_.size(), count));
-  while (parts_.size() < count) {
+  const std::int64_t buffers = std::min(
+      partCount_,
+      std::max<std::int64_t>(connections, static_cast<std::int64_t>(memoryBytes / partBytes)));
+  for (const std::unique_ptr<Part>& part : parts_) {
+    part->transfer.stop();
+  }
+  parts_.resize(std::min(parts_.size(), static_cast<std::size_t>(buffers)));
+  while (parts_.size() < static_cast<std::size_t>(buffers)) {
     parts_.push_back(std::make_unique<Part>());
   }
   for (const std::unique_ptr<Part>& part : parts_) {
     part->buffer.resize(partBytes);
-    startPart(*part, nextToStart_++);
+  }
+  startWhatMay();
+}
+
+// Asks for the next parts while a connection and a buffer are free.
+void UrlParts::startWhatMay() {
+  const auto buffers = static_cast<std::int64_t>(parts_.size());
+  while (active_ < connections_ && nextToStart_ < partCount_ &&
+         nextToStart_ < nextToRead_ + buffers) {
+    startPart(*parts_[static_cast<std::size_t>(nextToStart_ % buffers)], nextToStart_);
+    ++nextToStart_;
   }
 }
 
 void UrlParts::startPart(Part& part, std::int64_t index) {
   const std::int64_t offset = index * partBytes_;
-  part.index = index;
   part.readAt = 0;
   part.failed = false;
   part.length = static_cast<std::size_t>(std::min(partBytes_, length_ - offset));
@@ -61,13 +79,29 @@ void UrlParts::startPart(Part& part, std::int64_t index) {
   transfer.stop();
   transfer.begin(url_, info_, first_ + offset, static_cast<std::int64_t>(part.length));
   transfer.landing = true;
+  transfer.socketReadBytes = partReadBytes;
   transfer.into = std::span(part.buffer).first(part.length);
   transfer.filled = 0;
   transfer.start();
-  // Larger reads from the socket: a part lands whole in its own buffer.
-  if (transfer.active) {
-    transfer.client.library().easy_setopt(transfer.easy, CURLOPT_BUFFERSIZE, partReadBytes);
+  ++active_;
+}
+
+// Ends the transfers that are done: whole, or failed for good (a broken
+// one is made again where it broke); their connections take the next parts.
+void UrlParts::endLandedParts() {
+  for (const std::unique_ptr<Part>& part : parts_) {
+    http::Transfer& transfer = part->transfer;
+    if (transfer.done && transfer.active) {
+      transfer.stop();
+      if (transfer.complete()) {
+        --active_;
+      } else if (!transfer.retry()) {
+        part->failed = true;
+        --active_;
+      }  // else made again, from where it broke
+    }
   }
+  startWhatMay();
 }
 
 // Moves every part on until `part` has `wanted` bytes not yet read out
@@ -77,15 +111,7 @@ bool UrlParts::waitForBytes(Part& part, std::size_t wanted) {
   http::Client& client = part.transfer.client;
   for (;;) {
     client.drive();
-    for (const std::unique_ptr<Part>& each : parts_) {
-      http::Transfer& transfer = each->transfer;
-      if (transfer.done && transfer.active) {
-        transfer.stop();
-        if (!transfer.complete() && !transfer.retry()) {
-          each->failed = true;
-        }
-      }
-    }
+    endLandedParts();
     if (part.transfer.filled - part.readAt >= wanted || part.failed) {
       return !part.failed;
     }
@@ -103,10 +129,9 @@ Transfer UrlParts::read(std::span<unsigned char> buffer) {
   while (nextToRead_ < partCount_ && !endsEarly_ && !buffer.empty()) {
     Part& part = *parts_[static_cast<std::size_t>(nextToRead_) % parts_.size()];
     if (part.readAt == part.length) {
-      // Read out: its connection takes the next part not yet asked for.
-      if (++nextToRead_, nextToStart_ < partCount_) {
-        startPart(part, nextToStart_++);
-      }
+      // Read out: its buffer takes the next part not yet asked for.
+      ++nextToRead_;
+      startWhatMay();
       continue;
     }
     if (!waitForBytes(part, buffer.size())) {
@@ -114,6 +139,7 @@ Transfer UrlParts::read(std::span<unsigned char> buffer) {
       for (const std::unique_ptr<Part>& each : parts_) {
         each->transfer.stop();
       }
+      active_ = 0;
       return {0, stopRequested() ? EINTR : EIO};
     }
     if (part.transfer.filled == part.readAt) {

@@ -70,6 +70,7 @@ struct Transfer : ReadOfUrl {
   CURLcode result = CURLE_OK;
   bool paused = false;
   bool landing = false;                 // all of the read lands in `into`
+  long socketReadBytes = 0;             // the library's read size, where not its own
   std::int64_t toDrop = 0;              // bytes before `first` in a response from the start
   Answer answer;                        // to the request under way
   bool judged = false;                  // and what it means, found
