@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/source/url_bytes.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -541,6 +542,32 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
       << stopped.out;
   EXPECT_TRUE(readFile(path("out.yuv")) == bytes.substr(0, 2 * cifFrame));
 #endif
+}
+
+// The parts a range is fetched in: whole frames that fill the connections
+// in the fewest rounds, at most about 8 MiB; a frame over 16 MiB in pieces.
+TEST(UrlParts, PartsAreWholeFramesThatFillTheConnectionsEvenly) {
+  constexpr std::int64_t hd = 1920 * 1080 * 3 / 2;
+  constexpr std::int64_t cif = 352 * 288 * 3 / 2;
+  constexpr std::int64_t uhd10 = 3840 * 2160 * 3;
+  struct Row {
+    std::int64_t frame;
+    std::int64_t frames;
+    int connections;
+    std::int64_t part;
+  };
+  for (const Row& row : {
+           Row{hd, 10, 4, hd},            // 3 rounds of a frame, not 2 of two
+           Row{hd, 2, 4, hd},             // fewer frames than connections
+           Row{cif, 120, 3, 40 * cif},    // one round of three parts
+           Row{cif, 1000, 4, 50 * cif},   // 250 frames a connection, the least
+           Row{uhd10, 60, 4, uhd10 / 2},  // 24.9 MB frames in two pieces
+           Row{hd, 200, 32, hd},          // as many connections as frames allow
+       }) {
+    EXPECT_EQ(partBytesFor(row.frame, row.frame * row.frames, row.connections),
+              static_cast<std::size_t>(row.part))
+        << row.frame << " x " << row.frames << " over " << row.connections;
+  }
 }
 
 // A source replaced while the run goes on, on a web server, in an object
