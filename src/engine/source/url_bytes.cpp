@@ -19,7 +19,8 @@ class UrlBytes final : public ByteSource {
       : url_(requestUrl(form.name, *form.url)),
         info_(*form.url),
         frameBytes_(options.frameBytes),
-        connections_(info_.far || options.connections.nearToo ? options.connections.count : 1) {}
+        connections_(info_.distant || options.connections.nearToo ? options.connections.count : 1) {
+  }
 
   // A server without ranges sends all of it, from its start.
   [[nodiscard]] bool inOrderOnly() const override { return !info_.ranges; }

@@ -165,7 +165,7 @@ bool probed(const Answer& answer, UrlInfo& info, std::string& reason) {
     return false;
   }
   info.ranges = answer.status != 200;
-  info.far = answer.waitMicros >= farAnswerMicros;
+  info.distant = answer.waitMicros >= farAnswerMicros;
   info.etag = answer.etag;
   info.lastModified = answer.lastModified;
   // Content-Range: bytes 0-8191/123456, or bytes */0 for an empty file.

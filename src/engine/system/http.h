@@ -48,7 +48,7 @@ struct UrlInfo {
   std::string etag;                         // the validator, where the server gives one
   std::string lastModified;                 // else this date
   std::shared_ptr<const UrlAccess> access;  // how requests are made, where not plainly
-  bool far = false;  // its first byte came late enough that parts over several connections help
+  bool distant = false;  // its first byte came late enough that parts over several connections help
 };
 
 /// A server whose answer's first byte comes this long after the request
