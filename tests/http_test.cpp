@@ -478,24 +478,6 @@ TEST_F(HttpSources, ABrokenConnectionIsTakenUpWhereItBroke) {
   std::filesystem::remove(servers_ + "/cut");
 }
 
-#ifndef _WIN32
-TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
-  const std::string clip = serve("stall_cif.yuv", cifClip(9, 8));
-  // The proxy's first connection carries the pre-scan's answer and two
-  // frames of the copy's range, then sends nothing more.
-  writeText(servers_ + "/cut", std::to_string(8192 + 600 + 2 * cifFrame + 1000) + " stall");
-  writeText(path("list.txt"), url("PROXY", clip) + " 0 6\n");
-  testing::ToolProcess tool(dir_, {"list.txt", "out.yuv"}, "");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  tool.sendSignal(SIGINT);
-  const ToolRun stopped = tool.finish();
-  std::filesystem::remove(servers_ + "/cut");
-  EXPECT_EQ(stopped.signal, SIGINT) << stopped.out;
-  EXPECT_TRUE(stopped.out.ends_with("Interrupted: the output keeps 2 whole frames\n"))
-      << stopped.out;
-  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(9, 0) + cifFrameOf(9, 1));
-}
-
 // A large splice in parts over several connections at once: the bytes in
 // order, a part whose connection breaks taken up where it broke, and a stop
 // while parts are in flight leaving whole frames only.
@@ -547,9 +529,9 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
 // The parts a range is fetched in: whole frames that fill the connections
 // in the fewest rounds, at most about 8 MiB; a frame over 16 MiB in pieces.
 TEST(UrlParts, PartsAreWholeFramesThatFillTheConnectionsEvenly) {
-  constexpr std::int64_t hd = 1920 * 1080 * 3 / 2;
-  constexpr std::int64_t cif = 352 * 288 * 3 / 2;
-  constexpr std::int64_t uhd10 = 3840 * 2160 * 3;
+  constexpr std::int64_t hd = std::int64_t{1920} * 1080 * 3 / 2;
+  constexpr std::int64_t cif = std::int64_t{352} * 288 * 3 / 2;
+  constexpr std::int64_t uhd10 = std::int64_t{3840} * 2160 * 3;
   struct Row {
     std::int64_t frame;
     std::int64_t frames;
@@ -568,6 +550,24 @@ TEST(UrlParts, PartsAreWholeFramesThatFillTheConnectionsEvenly) {
               static_cast<std::size_t>(row.part))
         << row.frame << " x " << row.frames << " over " << row.connections;
   }
+}
+
+#ifndef _WIN32
+TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
+  const std::string clip = serve("stall_cif.yuv", cifClip(9, 8));
+  // The proxy's first connection carries the pre-scan's answer and two
+  // frames of the copy's range, then sends nothing more.
+  writeText(servers_ + "/cut", std::to_string(8192 + 600 + 2 * cifFrame + 1000) + " stall");
+  writeText(path("list.txt"), url("PROXY", clip) + " 0 6\n");
+  testing::ToolProcess tool(dir_, {"list.txt", "out.yuv"}, "");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  tool.sendSignal(SIGINT);
+  const ToolRun stopped = tool.finish();
+  std::filesystem::remove(servers_ + "/cut");
+  EXPECT_EQ(stopped.signal, SIGINT) << stopped.out;
+  EXPECT_TRUE(stopped.out.ends_with("Interrupted: the output keeps 2 whole frames\n"))
+      << stopped.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == cifFrameOf(9, 0) + cifFrameOf(9, 1));
 }
 
 // A source replaced while the run goes on, on a web server, in an object
