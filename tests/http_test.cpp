@@ -482,7 +482,7 @@ TEST_F(HttpSources, ABrokenConnectionIsTakenUpWhereItBroke) {
 // order, a part whose connection breaks taken up where it broke, and a stop
 // while parts are in flight leaving whole frames only.
 TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
-  constexpr int frames = 120;  // three parts of 40 frames: one round on three connections
+  constexpr int frames = 120;  // three parts of 40 frames, one a connection
   const std::string bytes = cifClip(13, frames);
   const std::string clip = serve("parts_cif.yuv", bytes);
   writeText(path("list.txt"), url("HTTP", clip) + " 0 120\n" + url("HTTP", clip) + " 7 1\n");
@@ -526,9 +526,10 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
 #endif
 }
 
-// The parts a range is fetched in: whole frames that fill the connections
-// in the fewest rounds, at most about 8 MiB; a frame over 16 MiB in pieces.
-TEST(UrlParts, PartsAreWholeFramesThatFillTheConnectionsEvenly) {
+// The parts a range is fetched in: whole frames, at most 16 MiB a part,
+// a part for each connection in each of the fewest rounds; a frame over
+// 16 MiB in pieces.
+TEST(UrlParts, ARangeIsCutIntoAPartAConnectionInTheFewestRounds) {
   constexpr std::int64_t hd = std::int64_t{1920} * 1080 * 3 / 2;
   constexpr std::int64_t cif = std::int64_t{352} * 288 * 3 / 2;
   constexpr std::int64_t uhd10 = std::int64_t{3840} * 2160 * 3;
@@ -536,19 +537,20 @@ TEST(UrlParts, PartsAreWholeFramesThatFillTheConnectionsEvenly) {
     std::int64_t frame;
     std::int64_t frames;
     int connections;
-    std::int64_t part;
+    std::int64_t unit;
+    std::int64_t parts;
   };
   for (const Row& row : {
-           Row{hd, 10, 4, hd},            // 3 rounds of a frame, not 2 of two
-           Row{hd, 2, 4, hd},             // fewer frames than connections
-           Row{cif, 120, 3, 40 * cif},    // one round of three parts
-           Row{cif, 1000, 4, 50 * cif},   // 250 frames a connection, the least
-           Row{uhd10, 60, 4, uhd10 / 2},  // 24.9 MB frames in two pieces
-           Row{hd, 200, 32, hd},          // as many connections as frames allow
+           Row{hd, 10, 4, hd, 4},              // 2, 3, 2 and 3 frames: one round
+           Row{hd, 2, 4, hd, 2},               // fewer frames than connections
+           Row{cif, 120, 3, cif, 3},           // 40 frames each
+           Row{cif, 1000, 4, cif, 12},         // 110 frames fit 16 MiB: three rounds
+           Row{uhd10, 60, 4, uhd10 / 2, 120},  // 24.9 MB frames in two pieces
+           Row{hd, 200, 32, hd, 64},           // 5 frames fit 16 MiB: two rounds
        }) {
-    EXPECT_EQ(partBytesFor(row.frame, row.frame * row.frames, row.connections),
-              static_cast<std::size_t>(row.part))
-        << row.frame << " x " << row.frames << " over " << row.connections;
+    const UrlParts::Cut cut = partsFor(row.frame, row.frame * row.frames, row.connections);
+    EXPECT_EQ(cut.unitBytes, row.unit) << row.frame << " x " << row.frames;
+    EXPECT_EQ(cut.count, row.parts) << row.frame << " x " << row.frames;
   }
 }
 

@@ -36,11 +36,10 @@ class UrlBytes final : public ByteSource {
     const std::int64_t end = length >= 0 ? std::min(offset + length, held) : held;
     const std::int64_t from = std::min(offset, end);
     const std::int64_t bytes = end - from;
-    const std::size_t partBytes = partBytesFor(frameBytes_, bytes, connections_);
-    parted_ = connections_ > 1 && end != noEnd && bytes >= partedFrom &&
-              bytes >= 2 * static_cast<std::int64_t>(partBytes);
+    const UrlParts::Cut cut = partsFor(frameBytes_, bytes, connections_);
+    parted_ = connections_ > 1 && end != noEnd && bytes >= partedFrom && cut.count >= 2;
     if (parted_) {
-      parts_.open(url_, info_, from, bytes, partBytes, connections_,
+      parts_.open(url_, info_, from, bytes, cut, connections_,
                   static_cast<std::size_t>(connections_) * partMemoryBytes);
     } else {
       reader_.open(url_, info_, from, end == noEnd ? -1 : bytes);
@@ -93,32 +92,21 @@ std::unique_ptr<ByteSource> urlBytes(const SourceForm& form, const ReadOptions& 
   return std::make_unique<UrlBytes>(form, options);
 }
 
-std::size_t partBytesFor(std::int64_t frameBytes, std::int64_t rangeBytes, int connections) {
-  constexpr std::int64_t about = 8 << 20;
+UrlParts::Cut partsFor(std::int64_t frameBytes, std::int64_t rangeBytes, int connections) {
   constexpr auto most = static_cast<std::int64_t>(partMemoryBytes);
-  if (frameBytes <= 0) {
-    return static_cast<std::size_t>(about);
+  UrlParts::Cut cut;
+  cut.unitBytes = frameBytes > 0 ? frameBytes : std::int64_t{1} << 20;
+  if (cut.unitBytes > most) {
+    const std::int64_t pieces = (cut.unitBytes + most - 1) / most;
+    cut.unitBytes = (cut.unitBytes + pieces - 1) / pieces;
   }
-  if (frameBytes > most) {
-    const std::int64_t pieces = (frameBytes + most - 1) / most;
-    return static_cast<std::size_t>((frameBytes + pieces - 1) / pieces);
-  }
-  // Of k frames a part, the range takes ceil(parts / connections) rounds
-  // of k frames' time each: the fewest frames' time, and of those the
-  // largest parts (the fewest requests).
-  const std::int64_t frames = std::max<std::int64_t>(1, (rangeBytes + frameBytes - 1) / frameBytes);
-  const std::int64_t largest = std::clamp<std::int64_t>(about / frameBytes, 1, frames);
-  const auto framesTime = [frames, connections](std::int64_t k) {
-    const std::int64_t parts = (frames + k - 1) / k;
-    return (parts + connections - 1) / connections * k;
-  };
-  std::int64_t best = largest;
-  for (std::int64_t k = largest - 1; k >= 1; --k) {
-    if (framesTime(k) < framesTime(best)) {
-      best = k;
-    }
-  }
-  return static_cast<std::size_t>(best * frameBytes);
+  const std::int64_t units =
+      std::max<std::int64_t>(1, (rangeBytes + cut.unitBytes - 1) / cut.unitBytes);
+  const std::int64_t perPart = std::max<std::int64_t>(1, most / cut.unitBytes);
+  const std::int64_t perRound = perPart * connections;
+  const std::int64_t rounds = (units + perRound - 1) / perRound;
+  cut.count = std::min(units, rounds * connections);
+  return cut;
 }
 
 }  // namespace tsa

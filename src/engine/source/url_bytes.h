@@ -25,12 +25,11 @@ namespace tsa {
 /// What a connection fetching parts of a range may hold in memory.
 inline constexpr std::size_t partMemoryBytes = 16 << 20;
 
-/// The bytes of a part of a range of `rangeBytes` fetched over
-/// `connections` connections: whole frames of `frameBytes`, at most about
-/// 8 MiB of them, as many as let the parts fill the connections evenly
-/// (the fewest rounds of parts); a frame where frames are larger, one
-/// larger than 16 MiB in equal pieces.
-[[nodiscard]] std::size_t partBytesFor(std::int64_t frameBytes, std::int64_t rangeBytes,
-                                       int connections);
+/// How a range of `rangeBytes` is cut to be fetched over `connections`
+/// connections: into parts of whole frames of `frameBytes` (pieces of a
+/// frame larger than 16 MiB), at most 16 MiB each, as even as the frames
+/// allow, a part for each connection in each of the fewest rounds.
+[[nodiscard]] UrlParts::Cut partsFor(std::int64_t frameBytes, std::int64_t rangeBytes,
+                                     int connections);
 
 }  // namespace tsa

@@ -129,12 +129,19 @@ class UrlParts {
   UrlParts& operator=(const UrlParts&) = delete;
   ~UrlParts();
 
+  /// How a range is cut: `count` parts of whole units of `unitBytes` (the
+  /// last unit of the range may be short), as even as the units allow.
+  struct Cut {
+    std::int64_t unitBytes = 1;
+    std::int64_t count = 1;
+  };
+
   /// Starts fetching `length` bytes of `url` from byte `first` on, pinned
-  /// to the version `info` describes, in parts of `partBytes` over
+  /// to the version `info` describes, in the parts `cut` makes, over
   /// `connections` connections, with at most `memoryBytes` of parts (and
   /// never fewer buffers than connections) in memory.
   void open(const std::string& url, const UrlInfo& info, std::int64_t first, std::int64_t length,
-            std::size_t partBytes, int connections, std::size_t memoryBytes);
+            Cut cut, int connections, std::size_t memoryBytes);
 
   /// As UrlReader::read: the next bytes in order, waiting for them.
   [[nodiscard]] Transfer read(std::span<unsigned char> buffer);
@@ -146,6 +153,7 @@ class UrlParts {
  private:
   struct Part;
   void startPart(Part& part, std::int64_t index);
+  [[nodiscard]] std::int64_t partStart(std::int64_t index) const;
   void startWhatMay();
   void endLandedParts();
   [[nodiscard]] bool waitForBytes(Part& part, std::size_t wanted);
@@ -154,7 +162,8 @@ class UrlParts {
   UrlInfo info_;
   std::int64_t first_ = 0;
   std::int64_t length_ = 0;
-  std::int64_t partBytes_ = 0;
+  Cut cut_;
+  std::int64_t units_ = 0;
   std::int64_t partCount_ = 0;
   std::int64_t nextToRead_ = 0;   // the part being read out
   std::int64_t nextToStart_ = 0;  // the first part not yet asked for

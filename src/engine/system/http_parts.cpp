@@ -30,14 +30,16 @@ UrlParts::UrlParts() = default;
 UrlParts::~UrlParts() = default;
 
 void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t first,
-                    std::int64_t length, std::size_t partBytes, int connections,
-                    std::size_t memoryBytes) {
+                    std::int64_t length, Cut cut, int connections, std::size_t memoryBytes) {
   url_ = url;
   info_ = info;
   first_ = first;
   length_ = length;
-  partBytes_ = static_cast<std::int64_t>(partBytes);
-  partCount_ = (length + partBytes_ - 1) / partBytes_;
+  cut_ = cut;
+  units_ = (length + cut.unitBytes - 1) / cut.unitBytes;
+  partCount_ = std::clamp<std::int64_t>(cut.count, 1, std::max<std::int64_t>(units_, 1));
+  const std::size_t partBytes = static_cast<std::size_t>(
+      std::min(length, (units_ + partCount_ - 1) / partCount_ * cut.unitBytes));
   nextToRead_ = 0;
   nextToStart_ = 0;
   connections_ = connections;
@@ -71,10 +73,10 @@ void UrlParts::startWhatMay() {
 }
 
 void UrlParts::startPart(Part& part, std::int64_t index) {
-  const std::int64_t offset = index * partBytes_;
+  const std::int64_t offset = partStart(index);
   part.readAt = 0;
   part.failed = false;
-  part.length = static_cast<std::size_t>(std::min(partBytes_, length_ - offset));
+  part.length = static_cast<std::size_t>(partStart(index + 1) - offset);
   http::Transfer& transfer = part.transfer;
   transfer.stop();
   transfer.begin(url_, info_, first_ + offset, static_cast<std::int64_t>(part.length));
@@ -84,6 +86,12 @@ void UrlParts::startPart(Part& part, std::int64_t index) {
   transfer.filled = 0;
   transfer.start();
   ++active_;
+}
+
+// Where part `index` starts in the range: units shared out as evenly as
+// they go.
+std::int64_t UrlParts::partStart(std::int64_t index) const {
+  return std::min(length_, index * units_ / partCount_ * cut_.unitBytes);
 }
 
 // Ends the transfers that are done: whole, or failed for good (a broken
