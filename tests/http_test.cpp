@@ -663,17 +663,20 @@ TEST_F(HttpSources, ArchivesAreReadInPartAsTheyAreOnDisk) {
   const std::string stored = share("clip.stored.zip", "again-");
   const std::string longClip = share("long_352x288.yuv.xz");
   const std::string long7z = share("long.7z");
+  const std::string plain = serve("between_cif.yuv", cifClip(14, 2));
   // The second splice of the long clip goes on with the first one's
-  // decoding: no request starts from the archive's start again.
+  // decoding, kept while a plain URL's splice came between: no request
+  // starts from the archive's start again.
   writeText(path("list.txt"), url("HTTP", stored) + " 11 1\n" + url("HTTP", longClip) + " 0 2\n" +
-                                  url("HTTP", longClip) + " 3 1\n" + url("HTTP", long7z) +
-                                  " 0 1\n");
+                                  url("HTTP", plain) + " 1 1\n" + url("HTTP", longClip) + " 3 1\n" +
+                                  url("HTTP", long7z) + " 0 1\n");
   const ToolRun done = run({"--yes", "list.txt", "out.yuv"});
   EXPECT_EQ(done.status, 0) << done.out;
   const std::string longFrames = readFile(archives + "/long_352x288.yuv");
   EXPECT_TRUE(readFile(path("out.yuv")) ==
               clip.substr(11 * cifFrame, cifFrame) + longFrames.substr(0, 2 * cifFrame) +
-                  longFrames.substr(3 * cifFrame, cifFrame) + longFrames.substr(0, cifFrame));
+                  cifFrameOf(14, 1) + longFrames.substr(3 * cifFrame, cifFrame) +
+                  longFrames.substr(0, cifFrame));
   std::size_t fromTheStart = 0;
   std::istringstream requests(readFile(servers_ + "/access.log"));
   for (std::string line; std::getline(requests, line);) {
