@@ -6,8 +6,9 @@
 # nginx serves DIR/www over http and over https with a certificate of a
 # test authority made here with openssl (DIR/ca.crt), /moved/NAME redirects
 # to /NAME, /private/NAME asks for user "tester", password "s3cret",
-# /login/NAME redirects to a login page and /soft404/NAME answers with a
-# page and 200 (as servers that hide a missing file do);
+# /login/NAME redirects to a login page, /soft404/NAME answers with a
+# page and 200 (as servers that hide a missing file do) and /paced/NAME
+# sends NAME at 8 MB/s a connection, as a far server would;
 # its access log (DIR/access.log) gives each request's connection, method,
 # URI, status, Range header (quoted) and body bytes sent, and its
 # workers run as the user who starts it, so that they read what that user
@@ -79,6 +80,7 @@ http {
     location /moved/ { rewrite ^/moved/(.*)\$ /\$1 redirect; }
     location /login/ { return 302 /login.html; }
     location /soft404/ { rewrite ^ /sorry.xhtml last; }
+    location /paced/ { alias $dir/www/; limit_rate 8m; }
     location /private/ {
       auth_basic "test media";
       auth_basic_user_file $dir/htpasswd;
