@@ -9,40 +9,10 @@
 namespace tsa {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
 bool readNumber(std::string_view text, std::int64_t& value) {
   const std::optional<std::int64_t> number = wholeNumber<std::int64_t>(trimmed(text));
   value = number.value_or(0);
   return number.has_value();
-}
-
-// The whole of the file `path`, or false with the system's error.
-bool readWhole(const std::string& path, std::string& text, int& error) {
-  const OpenResult opened = openForReading(path);
-  if (!opened.file.isOpen()) {
-    error = opened.error;
-    return false;
-  }
-  std::string block(std::size_t{1} << 16, '\0');
-  for (;;) {
-    const Transfer read = readSome(
-        opened.file, std::span(reinterpret_cast<unsigned char*>(block.data()), block.size()));
-    if (read.error != 0) {
-      error = read.error;
-      return false;
-    }
-    if (read.bytes == 0) {
-      return true;
-    }
-    text.append(block, 0, read.bytes);
-  }
 }
 
 // Reads one line of the file: a header line, or a frame's of stream 0
@@ -99,7 +69,7 @@ bool readFrameReference(const std::string& path, FrameReference& reference, std:
   reference = FrameReference{};
   reference.path = path;
   std::string text;
-  if (int error = 0; !readWhole(path, text, error)) {
+  if (int error = 0; !readWholeFile(path, text, error)) {
     problem = "Error: cannot read reference \"" + path + "\" (" + describeError(error) + ")";
     return false;
   }

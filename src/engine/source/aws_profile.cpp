@@ -1,12 +1,12 @@
 #include "engine/source/aws_profile.h"
 
-#include <array>
 #include <cstdlib>
 #include <map>
 #include <optional>
 #include <sstream>
 
 #include "engine/system/file.h"
+#include "engine/system/whole_number.h"
 
 namespace tsa {
 namespace {
@@ -34,42 +34,28 @@ std::string awsFile(const char* variableName, const char* name) {
   return home.empty() ? "" : home + "/.aws/" + name;
 }
 
-// The whole of a small text file; nothing where it cannot be read.
-std::string readText(const std::string& path) {
-  OpenResult opened = openForReading(path);
-  std::string text;
-  if (!opened.file.isOpen()) {
-    return text;
-  }
-  std::array<unsigned char, 4096> chunk{};
-  for (Transfer read; (read = readSome(opened.file, chunk)).bytes > 0;) {
-    text.append(reinterpret_cast<const char*>(chunk.data()), read.bytes);
-  }
-  return text;
-}
-
-std::string trimmed(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t\r");
-  const std::size_t last = text.find_last_not_of(" \t\r");
-  return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
 // The keys of section `section` of the INI file at `path`; nothing where
 // the file or the section is not there.
 std::optional<std::map<std::string, std::string>> sectionOf(const std::string& path,
                                                             const std::string& section) {
-  std::istringstream lines(readText(path));
+  std::string text;
+  int error = 0;
+  if (!readWholeFile(path, text, error)) {
+    return std::nullopt;  // no such file, or none to read
+  }
+  std::istringstream lines(text);
   std::optional<std::map<std::string, std::string>> keys;
   bool inside = false;
   for (std::string line; std::getline(lines, line);) {
-    line = trimmed(line);
+    line = std::string(trimmed(line));
     if (line.starts_with('[') && line.ends_with(']')) {
-      inside = trimmed(line.substr(1, line.size() - 2)) == section;
+      inside = trimmed(std::string_view(line).substr(1, line.size() - 2)) == section;
       if (inside && !keys) {
         keys.emplace();
       }
     } else if (const std::size_t equals = line.find('='); inside && equals != std::string::npos) {
-      (*keys)[trimmed(line.substr(0, equals))] = trimmed(line.substr(equals + 1));
+      (*keys)[std::string(trimmed(std::string_view(line).substr(0, equals)))] =
+          trimmed(std::string_view(line).substr(equals + 1));
     }
   }
   return keys;

@@ -68,14 +68,6 @@ std::shared_ptr<const UrlAccess> accessFor(const AwsSettings& settings, std::str
 
 }  // namespace
 
-bool isObjectStoreName(std::string_view name) {
-  constexpr std::string_view scheme = "s3://";
-  return name.size() > scheme.size() &&
-         std::equal(scheme.begin(), scheme.end(), name.begin(), [](char wanted, char c) {
-           return wanted == std::tolower(static_cast<unsigned char>(c));
-         });
-}
-
 Probe probeObject(const std::string& name, SourceForm& form, std::string& start) {
   const std::string_view path = std::string_view(name).substr(5);
   const std::size_t slash = path.find('/');

@@ -10,9 +10,6 @@
 
 namespace tsa {
 
-/// True for an s3:// name.
-[[nodiscard]] bool isObjectStoreName(std::string_view name);
-
 /// Asks the store what the object `name` is, as probeUrlSource does.
 [[nodiscard]] Probe probeObject(const std::string& name, SourceForm& form, std::string& start);
 

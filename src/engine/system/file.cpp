@@ -188,4 +188,25 @@ void OutputFile::reportWriteError(int error, Console& console) const {
                 describeError(error).c_str());
 }
 
+bool readWholeFile(const std::string& path, std::string& text, int& error) {
+  const OpenResult opened = openForReading(path);
+  if (!opened.file.isOpen()) {
+    error = opened.error;
+    return false;
+  }
+  std::string block(std::size_t{1} << 16, '\0');
+  for (;;) {
+    const Transfer read = readSome(
+        opened.file, std::span(reinterpret_cast<unsigned char*>(block.data()), block.size()));
+    if (read.error != 0) {
+      error = read.error;
+      return false;
+    }
+    if (read.bytes == 0) {
+      return true;
+    }
+    text.append(block, 0, read.bytes);
+  }
+}
+
 }  // namespace tsa

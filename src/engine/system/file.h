@@ -140,6 +140,10 @@ struct Transfer {
   int error = 0;
 };
 
+/// The whole of the file `path` appended to `text`, or false with the
+/// system's error.
+[[nodiscard]] bool readWholeFile(const std::string& path, std::string& text, int& error);
+
 /// Reads up to `buffer.size()` bytes at the file's position.
 [[nodiscard]] Transfer readSome(const FileHandle& file, std::span<unsigned char> buffer);
 

@@ -35,8 +35,10 @@ std::string webPageType(std::string_view contentType) {
 
 bool isUrl(std::string_view name) {
   return startsWithWord(name, "http://") || startsWithWord(name, "https://") || isFtpUrl(name) ||
-         startsWithWord(name, "s3://");
+         isObjectStoreName(name);
 }
+
+bool isObjectStoreName(std::string_view name) { return startsWithWord(name, "s3://"); }
 
 bool isFtpUrl(std::string_view name) {
   return startsWithWord(name, "ftp://") || startsWithWord(name, "ftps://");

@@ -25,6 +25,9 @@ struct Answer;
 /// s3:// (in any case).
 [[nodiscard]] bool isUrl(std::string_view name);
 
+/// True for an object in a store: s3://BUCKET/KEY.
+[[nodiscard]] bool isObjectStoreName(std::string_view name);
+
 /// True for a URL that libcurl reads by FTP (ftp:// or ftps://).
 [[nodiscard]] bool isFtpUrl(std::string_view name);
 
