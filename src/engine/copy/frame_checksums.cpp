@@ -8,6 +8,7 @@
 
 #include "engine/format/y4m.h"
 #include "engine/system/stop.h"
+#include "engine/system/thread_priority.h"
 #include "engine/system/whole_number.h"
 
 namespace tsa {
@@ -192,6 +193,7 @@ int FrameChecksums::readBack(const Job& job, std::span<unsigned char> copy) {
 }
 
 void FrameChecksums::work() {
+  runBelowTheCopy();
   std::unique_lock lock(mutex_);
   for (;;) {
     jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
