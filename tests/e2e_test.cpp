@@ -659,6 +659,8 @@ TEST_F(EndToEnd, StandardStreamsCarryTheListAndTheFrames) {
        banner + listOutput,
        true,
        old},
+      // A header with no frame after it goes to a pipe too.
+      {{"--y4m", "-", "-"}, "a.yuv 1 0\n", 0, y4mHeader, banner + closingLine("a.yuv"), true, old},
       {{"-", "new.yuv"}, listText, 0, "", banner + listOutput, false, old},
       {{"-", "out.yuv"}, listText, 10, "", banner + question("out.yuv"), false, old},
       {{"list.txt", "--yes", "out.yuv"}, "", 0, "", banner + listOutput, false, frames},

@@ -6,6 +6,11 @@
 //   TSA_FAULT=CALL:0:ERRNO   every call of CALL fails
 //   TSA_FAULT=write:N:half   the N-th write takes half its bytes and the
 //                            next one fails with ENOSPC
+//   TSA_FAULT_SLOW_CUT=N:MS  a file cut to length 0 off the main thread
+//                            (an older output's) first waits until N reads
+//                            of frames are made, MS milliseconds at most, as
+//                            a file system that trims the old blocks of a
+//                            large file on a slow device takes its time
 //   TSA_FAULT_COUNTS=PATH    at exit, writes "CALL COUNT" lines to PATH,
 //                            then "direct N" and "misaligned N": reads and
 //                            writes on a descriptor with O_DIRECT set, and
@@ -14,7 +19,10 @@
 //                            XFS, btrfs's own cache); and "cutThenWritten
 //                            N": writes through a descriptor that cut its
 //                            file to length 0 (which ext4, XFS and btrfs
-//                            then write back when it is closed)
+//                            then write back when it is closed); and
+//                            "framesReadAhead N": reads of over 1 MiB (of
+//                            frames) made before the first write of 1 MiB
+//                            or more
 //
 // CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
 // close, clone; the 64-bit names count as the same call, and clone is the
@@ -56,6 +64,9 @@ std::atomic<long> directTransfers{0};  // the writer's thread counts too
 std::atomic<long> misalignedTransfers{0};
 std::atomic<int> cutDescriptor{-1};  // the last to cut a file to length 0, until closed
 std::atomic<long> cutThenWritten{0};
+std::atomic<bool> framesWritten{false};
+std::atomic<long> framesRead{0};
+std::atomic<long> framesReadAhead{0};
 
 Plan readPlan() {
   Plan plan;
@@ -100,8 +111,9 @@ struct CountsAtExit {
       for (int call = 0; call < CallCount; ++call) {
         std::fprintf(out, "%s %ld\n", callNames[call], counts[call]);
       }
-      std::fprintf(out, "direct %ld\nmisaligned %ld\ncutThenWritten %ld\n", directTransfers.load(),
-                   misalignedTransfers.load(), cutThenWritten.load());
+      std::fprintf(out, "direct %ld\nmisaligned %ld\ncutThenWritten %ld\nframesReadAhead %ld\n",
+                   directTransfers.load(), misalignedTransfers.load(), cutThenWritten.load(),
+                   framesReadAhead.load());
       std::fclose(out);
     }
   }
@@ -163,6 +175,10 @@ int open64(const char* path, int flags, ...) {
 
 ssize_t read(int fd, void* buffer, size_t count) {
   checkShape(fd, buffer, count);
+  if (count > (std::size_t{1} << 20)) {
+    ++framesRead;
+    framesReadAhead += framesWritten.load() ? 0 : 1;
+  }
   return failOrCall<ssize_t (*)(int, void*, size_t)>(Read, "read", fd, buffer, count);
 }
 
@@ -170,6 +186,9 @@ ssize_t write(int fd, const void* buffer, size_t count) {
   checkShape(fd, buffer, count);
   if (fd == cutDescriptor.load()) {
     ++cutThenWritten;
+  }
+  if (count >= (std::size_t{1} << 20)) {
+    framesWritten = true;
   }
   if (failNextWrite) {
     failNextWrite = false;
@@ -196,6 +215,14 @@ int fstat(int fd, struct stat* status) {
 }
 
 int ftruncate(int fd, off_t length) {
+  static const char* slowCut = std::getenv("TSA_FAULT_SLOW_CUT");
+  if (length == 0 && slowCut != nullptr && ::gettid() != ::getpid()) {
+    const long reads = std::strtol(slowCut, nullptr, 10);
+    const long most = std::strtol(std::strchr(slowCut, ':') + 1, nullptr, 10);
+    for (long waited = 0; framesRead.load() < reads && waited < most; ++waited) {
+      ::usleep(1000);
+    }
+  }
   const int result = failOrCall<int (*)(int, off_t)>(Ftruncate, "ftruncate", fd, length);
   if (result == 0 && length == 0) {
     cutDescriptor = fd;

@@ -11,6 +11,7 @@
 #include <map>
 #include <regex>
 
+#include "engine/copy/frame_buffer.h"
 #include "engine/copy/splicer.h"
 #include "engine/system/file.h"
 #include "test_support.h"
@@ -42,7 +43,8 @@ const std::map<int, std::regex> lastMessage = {
     {3, std::regex("Output file \"out.yuv\" cannot be opened for writing\n$")},
     {5, std::regex("Input file \"[ab].yuv\" disappeared\\?\n$")},
     {6, std::regex("(Error: seek past end of file|Error: cannot read input file .+)\n$")},
-    {7, std::regex("Error: cannot write to output file \"out.yuv\" \\(.+\\)\n$")},
+    {7, std::regex("Error: cannot write to (output|checksum) file \"(out.yuv|sums.md5)\" "
+                   "\\(.+\\)\n$")},
     {9, std::regex("Input file \"[ab].yuv\" not found. Aborting.\n$")},
 };
 
@@ -56,6 +58,7 @@ struct Walk {
   int cleanStatus;
   std::vector<std::pair<int, int>> frames;  // (source, frame), in output order
   std::string size;                         // the --size of small frames, or none
+  bool checksums = false;                   // with --framemd5, the older output slow to cut
 };
 
 void PrintTo(const Walk& walk, std::ostream* out) { *out << walk.name; }
@@ -98,12 +101,39 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
   if (!walk.size.empty()) {
     args.insert(args.begin(), "--size=" + walk.size);
   }
+  if (walk.checksums) {
+    args.insert(args.begin(), "--framemd5=sums.md5");
+  }
+  // The frames whose checksum lines sums.md5 holds.
+  const auto summedFrames = [&] {
+    std::ifstream sums(path("sums.md5"));
+    long frameLines = 0;
+    for (std::string line; std::getline(sums, line);) {
+      frameLines += line.starts_with('#') ? 0 : 1;
+    }
+    return frameLines;
+  };
 
   std::map<std::string, long> calls;
-  const auto runWith = [&](const std::string& fault) {
+  // With checksums the older output is slow to cut: it waits for the frames
+  // the frame buffer takes meanwhile (the first splice's six, where they
+  // fit) to be read, for 5 s in the clean run and a moment where a failure
+  // may stop the reads.
+  const long readAhead =
+      std::min<long>(6, static_cast<long>(slotCount(defaultFrameFormat, true, true)));
+  if (walk.checksums && frameSize > (std::int64_t{8} << 20)) {
+    GTEST_SKIP() << "frames this large take hundreds of runs here: walked with 1080p frames";
+  }
+  const auto runWith = [&](const std::string& fault, int slowCutMs = 50) {
     testing::writeText(path("out.yuv"), old);
-    testing::ToolRun run = testing::runTool(
-        dir_, args, "y\n", {preload, "TSA_FAULT=" + fault, "TSA_FAULT_COUNTS=" + path("counts")});
+    std::filesystem::remove(path("sums.md5"));
+    std::vector<std::string> environment = {preload, "TSA_FAULT=" + fault,
+                                            "TSA_FAULT_COUNTS=" + path("counts")};
+    if (walk.checksums) {
+      environment.push_back("TSA_FAULT_SLOW_CUT=" + std::to_string(readAhead) + ":" +
+                            std::to_string(slowCutMs));
+    }
+    testing::ToolRun run = testing::runTool(dir_, args, "y\n", environment);
     calls.clear();
     std::ifstream countsFile(path("counts"));
     for (std::string call; countsFile >> call;) {
@@ -112,12 +142,21 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
     EXPECT_EQ(calls["misaligned"], 0) << fault << ": of " << calls["direct"] << " direct transfers";
     return run;
   };
-  ASSERT_EQ(runWith("none:0:0").status, walk.cleanStatus);
+  ASSERT_EQ(runWith("none:0:0", 5000).status, walk.cleanStatus);
   EXPECT_EQ(calls["direct"] > 0, pastPageCache);
   // The older output is cut through a descriptor of its own, so that its
   // writer's close starts no write-back.
   EXPECT_EQ(calls["ftruncate"] > 0, true);
-  EXPECT_EQ(calls["cutThenWritten"], 0);
+  // (The checksum file, small, is cut through the descriptor that writes it.)
+  EXPECT_EQ(calls["cutThenWritten"], walk.checksums ? 1 : 0);
+  if (walk.checksums) {
+    // The frames read and hashed before the older output is cut and takes
+    // its first write: more than the four slots that take frames from then
+    // on, where they fit in the frame buffer.
+    EXPECT_GT(readAhead, 4);
+    EXPECT_EQ(calls["framesReadAhead"], readAhead);
+    EXPECT_EQ(summedFrames(), static_cast<long>(walk.frames.size()));
+  }
   const std::map<std::string, long> cleanCalls = calls;
 
   int runs = 0;
@@ -143,8 +182,12 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
             << fault << " left " << output.size() << " bytes";
         // A frame's line is printed once, and only once, the output holds it.
         const auto lines = std::count(run.out.begin(), run.out.end(), '\r');
-        EXPECT_EQ(lines, output == old ? 0 : static_cast<long>(output.size() / frameBytes))
-            << fault;
+        const long kept = output == old ? 0 : static_cast<long>(output.size() / frameBytes);
+        EXPECT_EQ(lines, kept) << fault;
+        // Checksums, where written at all, are those of the frames kept.
+        if (walk.checksums && std::filesystem::exists(path("sums.md5"))) {
+          EXPECT_LE(summedFrames(), kept) << fault;
+        }
       }
     }
   }
@@ -172,6 +215,15 @@ INSTANTIATE_TEST_SUITE_P(
                            0,
                            {{1, 1}, {1, 2}, {2, 1}},
                            std::to_string(frameWidth / 4) + "x" + std::to_string(frameHeight / 2)},
+                      // The frames read while the older output is cut wait for it in
+                      // the frame buffer, hashed, their writes queued. (Frames that
+                      // could share blocks would wait for the cut to be tried.)
+                      Walk{"ChecksumsWhileTheOlderSetIsCut",
+                           "a.yuv 1 6\nb.yuv 1 1\n",
+                           0,
+                           {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {1, 6}, {2, 1}},
+                           "",
+                           true},
                       // So many frames asked for make a large output; a.yuv runs out
                       // after frame 7, so the run copies five frames and ends with 6.
                       Walk{"PastThePageCache",

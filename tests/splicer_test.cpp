@@ -111,8 +111,8 @@ class RunAssemblyTest : public testing::ScratchDirTest,
     OutputFile out(std::move(outFile.file), path("out.yuv"), outFile.regularFile);
     const ScanResult scan = scanEditList(list, captured_.console(), testing::toolScanRules());
     EXPECT_EQ(scan.status, ExitStatus::Success) << captured_.text();
-    const std::size_t bufferBytes =
-        frameBufBytes(defaultFrameFormat, slotCount(checksums != nullptr));
+    const std::size_t bufferBytes = frameBufBytes(
+        defaultFrameFormat, slotCount(defaultFrameFormat, checksums != nullptr, false));
     const FrameBuffer frameBuf = allocateFrameBuffer(bufferBytes, captured_.console());
     beforeCopy();
     CopyPlan plan{scan.totalFrames, scan.sources, false, GetParam(), scan.format, true, ""};

@@ -300,8 +300,8 @@ std::unique_ptr<FrameChecksums> startChecksums(const std::string& checksumFile, 
 // well.
 ExitStatus copyFrames(EditListReader& pEditListFile, const CopyPlan& plan,
                       const RunOptions& options, Output& output, Console& console) {
-  const std::size_t frameBufBytes =
-      tsa::frameBufBytes(plan.format, slotCount(!options.checksumFile.empty()));
+  const std::size_t frameBufBytes = tsa::frameBufBytes(
+      plan.format, slotCount(plan.format, !options.checksumFile.empty(), output.replaces));
   const FrameBuffer frameBuf = allocateFrameBuffer(frameBufBytes, console);
   if (!frameBuf) {
     return ExitStatus::WriteOrMemoryError;

@@ -1,10 +1,13 @@
 #include "engine/copy/background_writer.h"
 
+#include <cerrno>
+
 #include "engine/system/stop.h"
 
 namespace tsa {
 
-BackgroundWriter::BackgroundWriter(OutputFile& pOutFile) : pOutFile_(pOutFile) {
+BackgroundWriter::BackgroundWriter(OutputFile& pOutFile, std::size_t depth)
+    : pOutFile_(pOutFile), ring_(depth) {
   // Stop signals go to the copying thread, never to this one: a write is
   // never cut short by one, and a read waiting on a pipe is woken by it.
   const StopSignalsBlocked blocked;
@@ -14,7 +17,7 @@ BackgroundWriter::BackgroundWriter(OutputFile& pOutFile) : pOutFile_(pOutFile) {
 BackgroundWriter::~BackgroundWriter() {
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [this] { return written_ == handedOver_; });
     stopping_ = true;
   }
   changed_.notify_all();
@@ -24,32 +27,37 @@ BackgroundWriter::~BackgroundWriter() {
 void BackgroundWriter::start(std::span<const unsigned char> bytes) {
   {
     const std::lock_guard lock(mutex_);
-    bytes_ = bytes;
-    busy_ = true;
-    result_ = {};
+    ring_[handedOver_ % ring_.size()] = Piece{bytes, {}};
+    ++handedOver_;
   }
   changed_.notify_all();
 }
 
+bool BackgroundWriter::oldestDone() {
+  const std::lock_guard lock(mutex_);
+  return written_ > finished_;
+}
+
 Transfer BackgroundWriter::finish() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !busy_; });
-  return result_;
+  changed_.wait(lock, [this] { return written_ > finished_; });
+  return ring_[finished_++ % ring_.size()].result;
 }
 
 void BackgroundWriter::writeFrames() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return busy_ || stopping_; });
-    if (stopping_) {
+    changed_.wait(lock, [this] { return written_ < handedOver_ || stopping_; });
+    if (written_ == handedOver_) {
       return;
     }
-    const std::span<const unsigned char> bytes = bytes_;
+    Piece& piece = ring_[written_ % ring_.size()];
     lock.unlock();
-    const Transfer result = pOutFile_.write(bytes);
+    const Transfer result = failed_ ? Transfer{0, ECANCELED} : pOutFile_.write(piece.bytes);
     lock.lock();
-    result_ = result;
-    busy_ = false;
+    piece.result = result;
+    failed_ = failed_ || result.error != 0;
+    ++written_;
     changed_.notify_all();
   }
 }

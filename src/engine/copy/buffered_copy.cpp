@@ -1,13 +1,15 @@
 #include "engine/copy/buffered_copy.h"
 
+#include <algorithm>
+
 #include "engine/copy/frame_buffer.h"
 
 namespace tsa {
 
 BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
                            std::span<unsigned char> frameBuf, std::size_t slots,
-                           std::size_t maxBatch, ProgressLines& lines, Console& console,
-                           FrameChecksums* checksums)
+                           std::size_t steadySlots, std::size_t maxBatch, ProgressLines& lines,
+                           Console& console, FrameChecksums* checksums)
     : out_(out),
       pOutFile_(pOutFile),
       maxBatch_(maxBatch),
@@ -15,7 +17,10 @@ BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
       console_(console),
       checksums_(checksums),
       slotFramesEnd_(slots),
-      writer_(pOutFile) {
+      writes_(slots - 1),
+      slotsInUse_(slots),
+      steadySlots_(std::min(slots, steadySlots)),
+      writer_(pOutFile, slots - 1) {
   const std::size_t slotBytes = frameBuf.size() / slots;
   for (std::size_t slot = 0; slot < slots; ++slot) {
     slots_.push_back(frameBuf.subspan(slot * slotBytes, slotBytes));
@@ -72,23 +77,37 @@ void BufferedCopy::waitForHashes() const {
 }
 
 bool BufferedCopy::handOverBatch() {
-  if (!finishWrite()) {
+  // Every slot in use but the one being filled may wait for its write; the
+  // next one to fill must be written first.
+  while (writer_.unfinished() > 0 && writer_.oldestDone()) {
+    if (!finishWrite()) {
+      return false;
+    }
+  }
+  if (writer_.unfinished() == slotsInUse_ - 1 && !finishWrite()) {
     return false;
   }
+  writes_[writesStarted_++ % writes_.size()] = batch_;
   writer_.start(batch_.bytes);
-  inFlight_ = batch_;
   batchFrames_ = 0;
-  slot_ = (slot_ + 1) % slots_.size();
+  if (slotsInUse_ > steadySlots_ && outputWritten_ && writer_.unfinished() == 1) {
+    // The output takes writes again: back to the few slots that stay in
+    // the processor's cache, the one just handed over last in their turn.
+    slotsInUse_ = steadySlots_;
+    slot_ = std::min(slot_, slotsInUse_ - 1);
+  }
+  slot_ = (slot_ + 1) % slotsInUse_;
   return true;
 }
 
 bool BufferedCopy::finishWrite() {
-  if (!inFlight_) {
+  if (writer_.unfinished() == 0) {
     return true;
   }
-  const OutputStream::Write write = *inFlight_;
-  inFlight_.reset();
+  const OutputStream::Write write =
+      writes_[(writesStarted_ - writer_.unfinished()) % writes_.size()];
   const Transfer result = writer_.finish();
+  outputWritten_ = true;
   out_.wrote(write, result);
   if (result.error != 0) {
     return failedWrite(&write, result.error) == ExitStatus::Success;
@@ -98,8 +117,13 @@ bool BufferedCopy::finishWrite() {
 }
 
 bool BufferedCopy::settle() {
-  if ((batchFrames_ > 0 && !handOverBatch()) || !finishWrite()) {
+  if (batchFrames_ > 0 && !handOverBatch()) {
     return false;
+  }
+  while (writer_.unfinished() > 0) {
+    if (!finishWrite()) {
+      return false;
+    }
   }
   if (const int error = out_.flushCarried(); error != 0) {
     return failedWrite(nullptr, error) == ExitStatus::Success;

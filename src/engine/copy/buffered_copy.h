@@ -1,17 +1,17 @@
 // The buffered way frames travel: read into the slots of the frame buffer
-// in turn, what one slot holds written by a thread of its own while frames
-// are read into the next. Small frames from files go several to a
-// slot, laid out as the output takes them, and are written with one call;
-// past the page cache the end of a frame that falls inside a block is
-// carried into the next write. It owns the slots, the batch, the write in
-// flight and the writer thread, and prints every frame's line once the
-// output holds the frame whole. Where the run makes checksums, each frame
-// is hashed where it lies in its slot, and a slot takes new frames only
-// once those before are hashed.
+// in turn, what a slot holds written by a thread of its own while frames
+// are read into the next; every slot but the one being filled may wait for
+// its write. Small frames from files go several to a slot, laid out as the
+// output takes them, and are written with one call; past the page cache
+// the end of a frame that falls inside a block is carried into the next
+// write. It owns the slots, the batch, the writes in flight and the writer
+// thread, and prints every frame's line once the output holds the frame
+// whole. Where the run makes checksums, each frame is hashed where it lies
+// in its slot, and a slot takes new frames only once those before are
+// hashed.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -28,10 +28,12 @@ class BufferedCopy {
  public:
   /// Frames go through `frameBuf` (`slots` slots) into `out`, the stream of
   /// `pOutFile`, at most `maxBatch` to a write; their lines go to `lines`,
-  /// their pictures to `checksums` where there are any.
+  /// their pictures to `checksums` where there are any. Until the output
+  /// has taken a write (an older file's cut may hold it up) every slot is
+  /// filled in turn, from then on only the first `steadySlots`.
   BufferedCopy(OutputStream& out, OutputFile& pOutFile, std::span<unsigned char> frameBuf,
-               std::size_t slots, std::size_t maxBatch, ProgressLines& lines, Console& console,
-               FrameChecksums* checksums);
+               std::size_t slots, std::size_t steadySlots, std::size_t maxBatch,
+               ProgressLines& lines, Console& console, FrameChecksums* checksums);
 
   BufferedCopy(const BufferedCopy&) = delete;
   BufferedCopy& operator=(const BufferedCopy&) = delete;
@@ -63,15 +65,16 @@ class BufferedCopy {
   ExitStatus failedWrite(const OutputStream::Write* write, int error);
 
  private:
-  /// Waits for the write in flight, then starts writing the batch and moves
-  /// on to the other slot; false after reporting a failure.
+  /// Starts writing the batch and moves on to the next slot, once that
+  /// slot's write is done; false after reporting a failure.
   bool handOverBatch();
 
   /// Waits until the frames the slot being filled held before are hashed.
   void waitForHashes() const;
 
-  /// Waits for the write in flight, if any, and prints the lines of the
-  /// frames the output now holds whole; false after reporting a failure.
+  /// Waits for the oldest write in flight, if any, and prints the lines of
+  /// the frames the output now holds whole; false after reporting a
+  /// failure.
   bool finishWrite();
 
   OutputStream& out_;
@@ -87,8 +90,12 @@ class BufferedCopy {
   OutputStream::Write batch_;                // the frames read into it, as one write
   std::size_t batchFrames_ = 0;              // how many
   std::size_t batchEnd_ = 0;                 // where the last picture ends in its read area
-  std::optional<OutputStream::Write> inFlight_;
-  BackgroundWriter writer_;  // last: its thread ends before the rest goes
+  std::vector<OutputStream::Write> writes_;  // the writes in flight, by number
+  std::size_t writesStarted_ = 0;
+  std::size_t slotsInUse_;      // all while the output takes no writes yet
+  std::size_t steadySlots_;     // from then on
+  bool outputWritten_ = false;  // a write has come back
+  BackgroundWriter writer_;     // last: its thread ends before the rest goes
 };
 
 }  // namespace tsa

@@ -3,6 +3,7 @@
 // into another.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 
 #include "engine/format/frame_format.h"
@@ -35,14 +36,26 @@ inline constexpr std::size_t batchBytes = std::size_t{2} << 20;
   return slotLead + slotReadBytes(format);
 }
 
-/// How many slots a run takes: two, one being written while the next is
-/// filled; four where frames are hashed where they lie, so that two may
-/// wait for their hash while the others move on.
-[[nodiscard]] inline std::size_t slotCount(bool hashing) { return hashing ? 4 : 2; }
+/// The frames a run that hashes may read ahead while the output it
+/// replaces is being cut: the hash goes on while the file system frees the
+/// old blocks, which can take a second or more for a few GB.
+inline constexpr std::size_t cutReadAheadBytes = std::size_t{64} << 20;
+
+/// How many slots a run of frames of `format` takes: two, one being
+/// written while the next is filled; four where frames are hashed where
+/// they lie, so that two may wait for their hash while the others move on;
+/// and where the output is being cut (`cutting`) as well, as many as
+/// cutReadAheadBytes holds, every one but the one being filled waiting for
+/// the cut to end.
+[[nodiscard]] inline std::size_t slotCount(const FrameFormat& format, bool hashing, bool cutting) {
+  if (!hashing) {
+    return 2;
+  }
+  return std::max<std::size_t>(4, cutting ? cutReadAheadBytes / slotBytes(format) : 0);
+}
 
 /// The size of `frameBuf` for frames of `format`, in `slots` slots.
-[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format,
-                                               std::size_t slots = slotCount(false)) {
+[[nodiscard]] inline std::size_t frameBufBytes(const FrameFormat& format, std::size_t slots = 2) {
   return slots * slotBytes(format);
 }
 

@@ -20,17 +20,13 @@ void OutputStream::goPastPageCache(std::int64_t pictureBytes) {
   block_ = file_.goPastPageCache(std::min(maxDirectBlock, static_cast<std::size_t>(pictureBytes)));
 }
 
-int OutputStream::begin() {
-  const std::span<const unsigned char> header(
-      reinterpret_cast<const unsigned char*>(header_.data()), header_.size());
-  addUnit(header.size(), false);
-  if (block_ != 0) {
-    carried_ = header;  // written with the first frame, from a block
-    return 0;
-  }
-  const Transfer written = file_.write(header);
-  holdsUpTo(static_cast<std::int64_t>(written.bytes));
-  return written.error;
+void OutputStream::begin() {
+  // The header goes out with the first frame (from a block, past the page
+  // cache), or alone when the stream first stands still: an older file's
+  // cut may hold up the first write, and the frames read meanwhile wait
+  // in their slots.
+  carried_ = std::span(reinterpret_cast<const unsigned char*>(header_.data()), header_.size());
+  addUnit(header_.size(), false);
 }
 
 OutputStream::Write OutputStream::stage(std::span<unsigned char> slot,
@@ -71,9 +67,16 @@ int OutputStream::flushCarried() {
   if (carried_.empty()) {
     return 0;
   }
-  const Transfer written = file_.writeThroughPageCache(carried_);
+  // Past the page cache the carried bytes are written again with the next
+  // unit, from its block; through it (a header, before any frame) they go
+  // for good, to a pipe too.
+  const Transfer written =
+      block_ != 0 ? file_.writeThroughPageCache(carried_) : file_.write(carried_);
   holdsUpTo(streamEnd_ - static_cast<std::int64_t>(carried_.size()) +
             static_cast<std::int64_t>(written.bytes));
+  if (block_ == 0) {
+    carried_ = carried_.subspan(written.bytes);
+  }
   return written.error;
 }
 

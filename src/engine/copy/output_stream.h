@@ -22,7 +22,7 @@ namespace tsa {
 ///
 /// Frames are laid out for writing in a slot of the frame buffer (see
 /// frame_buffer.h), in place: the write of one frame may go on while the
-/// next is laid out in the other slot.
+/// next are laid out in other slots.
 class OutputStream {
  public:
   /// A stream into `file` that starts with `header` and puts `frameMarker`
@@ -38,8 +38,8 @@ class OutputStream {
   /// The bytes of the marker put before every frame.
   [[nodiscard]] std::size_t markerBytes() const { return marker_.size(); }
 
-  /// Starts the stream with its header; 0, or the error of its write.
-  [[nodiscard]] int begin();
+  /// Starts the stream with its header, carried into the first write.
+  void begin();
 
   /// One write of the stream: its bytes, where they go, and how many of
   /// them were carried from the unit before.
@@ -53,8 +53,8 @@ class OutputStream {
   /// lead, for writing: its marker before it and, past the page cache, the
   /// bytes carried from the unit before, moved so that the write starts on a
   /// block. Returns what to write now; the rest is carried. The write may
-  /// go on while the next frame is laid out in another slot, and must be
-  /// done before a third is.
+  /// go on while the next frames are laid out in other slots, and must be
+  /// done before its slot takes another frame.
   [[nodiscard]] Write stage(std::span<unsigned char> slot, std::span<unsigned char> picture);
 
   /// Takes note of how `write` went.

@@ -63,7 +63,7 @@ class SpliceWalk {
              Console& console, FrameChecksums* checksums, const FrameReference* reference);
 
   // Starts the output (a Y4M output's header).
-  ExitStatus begin();
+  void begin();
 
   // Copies the splice `inst`, of line `listLine` of the list: once this
   // returns Success, the output holds all of its frames and their lines are
@@ -157,25 +157,22 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
       console_(console),
       checksums_(checksums),
       reference_(reference),
-      // The frames of a batch being read, of one being written, and one
-      // whose end is carried are staged and not yet whole at most.
+      // The frames of a batch in every slot (being read, or waiting for its
+      // write) and one whose end is carried are staged and not yet whole at
+      // most.
       out_(pOutFile, outputHeaderOf(plan), plan.y4mOutput ? std::string(y4m::frameMarker) : "",
-           2 * framesPerWrite(plan) + 2),
+           frameBuf.size() / slotBytes(plan.format) * framesPerWrite(plan) + 2),
       lines_(console, plan.totalFrames, checksums),
       sharing_(out_, pOutFile, plan.shareBlocks),
       buffered_(out_, pOutFile, frameBuf, frameBuf.size() / slotBytes(plan.format),
-                framesPerWrite(plan), lines_, console, checksums) {
+                slotCount(plan.format, checksums != nullptr, false), framesPerWrite(plan), lines_,
+                console, checksums) {
   if (uncached_) {
     out_.goPastPageCache(plan.format.frameBytes());
   }
 }
 
-ExitStatus SpliceWalk::begin() {
-  if (const int error = out_.begin(); error != 0) {
-    return buffered_.failedWrite(nullptr, error);
-  }
-  return ExitStatus::Success;
-}
+void SpliceWalk::begin() { out_.begin(); }
 
 ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t listLine) {
   listLine_ = listLine;
@@ -319,9 +316,7 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
                        std::span<unsigned char> frameBuf, const CopyPlan& plan, Console& console,
                        FrameChecksums* checksums, const FrameReference* reference) {
   SpliceWalk walk(pOutFile, frameBuf, plan, console, checksums, reference);
-  if (const ExitStatus status = walk.begin(); status != ExitStatus::Success) {
-    return status;
-  }
+  walk.begin();
   EditInstruction inst;
   for (;;) {
     // The list was walked whole by the pre-scan, so its end is all the walk

@@ -19,8 +19,8 @@ namespace tsa {
 
 /// Copies, for every instruction of the list (read again from its first
 /// line), `numFr` whole frames from frame `seekFr` of the source to the end
-/// of `pOutFile`, through `frameBuf` (frameBufBytes(plan.format,
-/// slotCount(checksums != nullptr)), see frame_buffer.h). A Y4M output
+/// of `pOutFile`, through `frameBuf` (frameBufBytes(plan.format, slotCount(
+/// plan.format, checksums != nullptr, ...)), see frame_buffer.h). A Y4M output
 /// starts with a stream header (F, I, A and C from the first Y4M source)
 /// and has a marker before every frame. Prints a progress line per frame
 /// once the output holds the whole frame, and a closing line per splice; a
