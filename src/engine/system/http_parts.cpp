@@ -1,6 +1,7 @@
 // A range of a URL in parts over several connections, read back in order.
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "engine/system/http.h"
 #include "engine/system/http_transfer.h"
@@ -19,7 +20,10 @@ constexpr long partReadBytes = 512L << 10;
 // them has been read out.
 struct UrlParts::Part {
   http::Transfer transfer;
-  std::vector<unsigned char> buffer;
+  // Not cleared: its pages are first touched as the part lands, while the
+  // transfers wait for the network, not before the first request goes.
+  std::unique_ptr<unsigned char[]> buffer;
+  std::size_t bufferBytes = 0;
   std::size_t readAt = 0;
   std::size_t length = 0;
   bool failed = false;
@@ -57,7 +61,10 @@ void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t fi
     parts_.push_back(std::make_unique<Part>());
   }
   for (const std::unique_ptr<Part>& part : parts_) {
-    part->buffer.resize(partBytes);
+    if (part->bufferBytes != partBytes) {
+      part->buffer = std::make_unique_for_overwrite<unsigned char[]>(partBytes);
+      part->bufferBytes = partBytes;
+    }
   }
   startWhatMay();
 }
@@ -82,7 +89,7 @@ void UrlParts::startPart(Part& part, std::int64_t index) {
   transfer.begin(url_, info_, first_ + offset, static_cast<std::int64_t>(part.length));
   transfer.landing = true;
   transfer.socketReadBytes = partReadBytes;
-  transfer.into = std::span(part.buffer).first(part.length);
+  transfer.into = std::span(part.buffer.get(), part.length);
   transfer.filled = 0;
   transfer.start();
   ++active_;
@@ -155,7 +162,7 @@ Transfer UrlParts::read(std::span<unsigned char> buffer) {
       break;
     }
     const std::size_t count = std::min(buffer.size(), part.transfer.filled - part.readAt);
-    std::copy_n(part.buffer.data() + part.readAt, count, buffer.data());
+    std::copy_n(part.buffer.get() + part.readAt, count, buffer.data());
     part.readAt += count;
     return {count, 0};
   }
