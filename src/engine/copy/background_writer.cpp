@@ -24,10 +24,10 @@ BackgroundWriter::~BackgroundWriter() {
   thread_.join();
 }
 
-void BackgroundWriter::start(std::span<const unsigned char> bytes) {
+void BackgroundWriter::start(const OutputStream::Write& write) {
   {
     const std::lock_guard lock(mutex_);
-    ring_[handedOver_ % ring_.size()] = Piece{bytes, {}};
+    ring_[handedOver_ % ring_.size()] = Piece{write, {}};
     ++handedOver_;
   }
   changed_.notify_all();
@@ -38,10 +38,10 @@ bool BackgroundWriter::oldestDone() {
   return written_ > finished_;
 }
 
-Transfer BackgroundWriter::finish() {
+BackgroundWriter::Piece BackgroundWriter::finish() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return written_ > finished_; });
-  return ring_[finished_++ % ring_.size()].result;
+  return ring_[finished_++ % ring_.size()];
 }
 
 void BackgroundWriter::writeFrames() {
@@ -53,7 +53,7 @@ void BackgroundWriter::writeFrames() {
     }
     Piece& piece = ring_[written_ % ring_.size()];
     lock.unlock();
-    const Transfer result = failed_ ? Transfer{0, ECANCELED} : pOutFile_.write(piece.bytes);
+    const Transfer result = failed_ ? Transfer{0, ECANCELED} : pOutFile_.write(piece.write.bytes);
     lock.lock();
     piece.result = result;
     failed_ = failed_ || result.error != 0;

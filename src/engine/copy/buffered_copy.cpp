@@ -17,7 +17,6 @@ BufferedCopy::BufferedCopy(OutputStream& out, OutputFile& pOutFile,
       console_(console),
       checksums_(checksums),
       slotFramesEnd_(slots),
-      writes_(slots - 1),
       slotsInUse_(slots),
       steadySlots_(std::min(slots, steadySlots)),
       writer_(pOutFile, slots - 1) {
@@ -87,10 +86,9 @@ bool BufferedCopy::handOverBatch() {
   if (writer_.unfinished() == slotsInUse_ - 1 && !finishWrite()) {
     return false;
   }
-  writes_[writesStarted_++ % writes_.size()] = batch_;
-  writer_.start(batch_.bytes);
+  writer_.start(batch_);
   batchFrames_ = 0;
-  if (slotsInUse_ > steadySlots_ && outputWritten_ && writer_.unfinished() == 1) {
+  if (slotsInUse_ > steadySlots_ && writer_.anyFinished() && writer_.unfinished() == 1) {
     // The output takes writes again: back to the few slots that stay in
     // the processor's cache, the one just handed over last in their turn.
     slotsInUse_ = steadySlots_;
@@ -104,10 +102,7 @@ bool BufferedCopy::finishWrite() {
   if (writer_.unfinished() == 0) {
     return true;
   }
-  const OutputStream::Write write =
-      writes_[(writesStarted_ - writer_.unfinished()) % writes_.size()];
-  const Transfer result = writer_.finish();
-  outputWritten_ = true;
+  const auto [write, result] = writer_.finish();
   out_.wrote(write, result);
   if (result.error != 0) {
     return failedWrite(&write, result.error) == ExitStatus::Success;

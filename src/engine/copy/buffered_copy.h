@@ -90,12 +90,9 @@ class BufferedCopy {
   OutputStream::Write batch_;                // the frames read into it, as one write
   std::size_t batchFrames_ = 0;              // how many
   std::size_t batchEnd_ = 0;                 // where the last picture ends in its read area
-  std::vector<OutputStream::Write> writes_;  // the writes in flight, by number
-  std::size_t writesStarted_ = 0;
-  std::size_t slotsInUse_;      // all while the output takes no writes yet
-  std::size_t steadySlots_;     // from then on
-  bool outputWritten_ = false;  // a write has come back
-  BackgroundWriter writer_;     // last: its thread ends before the rest goes
+  std::size_t slotsInUse_;                   // all while the output takes no writes yet
+  std::size_t steadySlots_;                  // from then on
+  BackgroundWriter writer_;                  // last: its thread ends before the rest goes
 };
 
 }  // namespace tsa
