@@ -6,11 +6,9 @@
 //   TSA_FAULT=CALL:0:ERRNO   every call of CALL fails
 //   TSA_FAULT=write:N:half   the N-th write takes half its bytes and the
 //                            next one fails with ENOSPC
-//   TSA_FAULT_SLOW_CUT=N:MS  a file cut to length 0 off the main thread
-//                            (an older output's) first waits until N reads
-//                            of frames are made, MS milliseconds at most, as
-//                            a file system that trims the old blocks of a
-//                            large file on a slow device takes its time
+//   TSA_FAULT_SLOW_CUT=N:MS  a cut to length 0 off the main thread (an
+//                            older output's, slow as on a trimming disk)
+//                            waits for N frame reads, MS ms at most
 //   TSA_FAULT_COUNTS=PATH    at exit, writes "CALL COUNT" lines to PATH,
 //                            then "direct N" and "misaligned N": reads and
 //                            writes on a descriptor with O_DIRECT set, and
@@ -20,9 +18,8 @@
 //                            N": writes through a descriptor that cut its
 //                            file to length 0 (which ext4, XFS and btrfs
 //                            then write back when it is closed); and
-//                            "framesReadAhead N": reads of over 1 MiB (of
-//                            frames) made before the first write of 1 MiB
-//                            or more
+//                            "framesReadAhead N": frame reads (over 1 MiB)
+//                            before the first write of 1 MiB or more
 //
 // CALL is one of open, read, write, lseek, fstat, ftruncate, flock, fcntl,
 // close, clone; the 64-bit names count as the same call, and clone is the

@@ -104,36 +104,34 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
   if (walk.checksums) {
     args.insert(args.begin(), "--framemd5=sums.md5");
   }
-  // The frames whose checksum lines sums.md5 holds.
+  // The frames whose lines sums.md5 holds (its header lines start with #).
   const auto summedFrames = [&] {
     std::ifstream sums(path("sums.md5"));
-    long frameLines = 0;
+    long lines = 0;
     for (std::string line; std::getline(sums, line);) {
-      frameLines += line.starts_with('#') ? 0 : 1;
+      lines += line.starts_with('#') ? 0 : 1;
     }
-    return frameLines;
+    return lines;
   };
 
   std::map<std::string, long> calls;
-  // With checksums the older output is slow to cut: it waits for the frames
-  // the frame buffer takes meanwhile (the first splice's six, where they
-  // fit) to be read, for 5 s in the clean run and a moment where a failure
-  // may stop the reads.
+  // With checksums the older output's cut waits for the frames the buffer
+  // takes meanwhile (the first splice's six, where they fit): up to 5 s in
+  // the clean run, a moment where a failure may stop the reads.
   const long readAhead =
-      std::min<long>(6, static_cast<long>(slotCount(defaultFrameFormat, true, true)));
+      walk.checksums
+          ? std::min<long>(6, static_cast<long>(slotCount(defaultFrameFormat, true, true)))
+          : 0;
   if (walk.checksums && frameSize > (std::int64_t{8} << 20)) {
     GTEST_SKIP() << "frames this large take hundreds of runs here: walked with 1080p frames";
   }
   const auto runWith = [&](const std::string& fault, int slowCutMs = 50) {
     testing::writeText(path("out.yuv"), old);
     std::filesystem::remove(path("sums.md5"));
-    std::vector<std::string> environment = {preload, "TSA_FAULT=" + fault,
-                                            "TSA_FAULT_COUNTS=" + path("counts")};
-    if (walk.checksums) {
-      environment.push_back("TSA_FAULT_SLOW_CUT=" + std::to_string(readAhead) + ":" +
-                            std::to_string(slowCutMs));
-    }
-    testing::ToolRun run = testing::runTool(dir_, args, "y\n", environment);
+    testing::ToolRun run = testing::runTool(
+        dir_, args, "y\n",
+        {preload, "TSA_FAULT=" + fault, "TSA_FAULT_COUNTS=" + path("counts"),
+         "TSA_FAULT_SLOW_CUT=" + std::to_string(readAhead) + ":" + std::to_string(slowCutMs)});
     calls.clear();
     std::ifstream countsFile(path("counts"));
     for (std::string call; countsFile >> call;) {
@@ -150,9 +148,7 @@ TEST_P(FaultInjection, EveryFailingCallEndsCleanlyAndLosesNothing) {
   // (The checksum file, small, is cut through the descriptor that writes it.)
   EXPECT_EQ(calls["cutThenWritten"], walk.checksums ? 1 : 0);
   if (walk.checksums) {
-    // The frames read and hashed before the older output is cut and takes
-    // its first write: more than the four slots that take frames from then
-    // on, where they fit in the frame buffer.
+    // Read and hashed before the cut: more than the four slots of later on.
     EXPECT_GT(readAhead, 4);
     EXPECT_EQ(calls["framesReadAhead"], readAhead);
     EXPECT_EQ(summedFrames(), static_cast<long>(walk.frames.size()));
