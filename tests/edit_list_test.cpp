@@ -113,13 +113,20 @@ TEST_F(ScanEditListTest, SumsFrameCountsAndRewindsForTheCopyPass) {
   EXPECT_EQ(scan.totalFrames, 17);
   EXPECT_EQ(captured_.text(), "");
 
-  // The copy pass reads the same three instructions from the top.
+  // The copy pass reads the same three instructions from the top, and
+  // looks at each one's successor without moving on.
   EditInstruction inst;
+  EditInstruction ahead;
   std::vector<std::int32_t> counts;
+  std::vector<std::int32_t> aheadCounts;
   while (list.next(inst, captured_.console()) == EditListReader::Next::Instruction) {
     counts.push_back(inst.numFr);
+    if (list.peek(ahead)) {
+      aheadCounts.push_back(ahead.numFr);
+    }
   }
   EXPECT_EQ(counts, (std::vector<std::int32_t>{10, 0, 7}));
+  EXPECT_EQ(aheadCounts, (std::vector<std::int32_t>{0, 7}));
 }
 
 TEST_F(ScanEditListTest, EmptyListIsValidAndCopiesNothing) {

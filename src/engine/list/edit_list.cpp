@@ -333,6 +333,18 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
   return Next::End;
 }
 
+bool EditListReader::peek(EditInstruction& inst) {
+  const std::string partlyReadCount = partlyReadCount_;
+  std::size_t position = position_;
+  std::string_view line;
+  LineKind kind = LineKind::Blank;
+  while (kind == LineKind::Blank && nextLine(position, line)) {
+    kind = parseLine(position, line, inst);
+  }
+  partlyReadCount_ = partlyReadCount;
+  return kind == LineKind::Instruction;
+}
+
 EditListReader::SourceNames EditListReader::sourceNames() {
   SourceNames result;
   std::size_t position = 0;

@@ -79,6 +79,11 @@ class EditListReader {
   /// malformed line it prints the reason, with the line number, on `console`.
   [[nodiscard]] Next next(EditInstruction& inst, Console& console);
 
+  /// Reads the instruction after the last one into `inst` without moving
+  /// on or printing anything; false at the end of the list or at a line
+  /// that is not an instruction.
+  [[nodiscard]] bool peek(EditInstruction& inst);
+
   /// The number of the line the last instruction stood on, counted from 1,
   /// blank and comment lines included.
   [[nodiscard]] std::int64_t lineNumber() const { return lineNumber_; }
