@@ -526,6 +526,42 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
   std::filesystem::remove(servers_ + "/cut");
   EXPECT_EQ(copied.status, 0) << copied.out;
   EXPECT_TRUE(readFile(path("out.yuv")) == bytes);
+
+  // The next splice of the same source is asked for while this one's
+  // parts land: 5 frames of 1080p come in parts of 2, 2 and 1 frames, and
+  // the connection of the short one takes the next splice's first part.
+  constexpr std::size_t hdFrame = 1920 * 1080 * 3 / 2;
+  std::string hdBytes;
+  for (int frame = 0; frame < 9; ++frame) {
+    hdBytes += std::string(hdFrame, static_cast<char>(100 + frame));
+  }
+  const std::string hd = serve("next_1920x1080.yuv", hdBytes);
+  writeText(path("list.txt"),
+            url("HTTP", "paced/" + hd) + " 0 5\n" + url("HTTP", "paced/" + hd) + " 5 4\n");
+  copied = run({"--quiet", "--yes", "--connections=3", "list.txt", "out.yuv"});
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_TRUE(readFile(path("out.yuv")) == hdBytes);
+  double firstEnd = 0;         // of the first splice's parts, the last to end
+  double secondStart = 1e300;  // of the second's, the first to start
+  std::set<std::string> hdConnections;
+  for (const std::string& line : logLines("access.log", "\"bytes=")) {
+    if (line.find(hd) == std::string::npos) {
+      continue;
+    }
+    std::istringstream fields(line.substr(line.rfind('"') + 1));
+    double ended = 0;
+    double took = 0;
+    fields >> ended >> took;
+    const std::size_t from = std::stoull(line.substr(line.find("\"bytes=") + 7));
+    if (from != 0 && from < 5 * hdFrame) {
+      firstEnd = std::max(firstEnd, ended);
+    } else if (from >= 5 * hdFrame) {
+      secondStart = std::min(secondStart, ended - took);
+    }
+    hdConnections.insert(line.substr(0, line.find(' ')));
+  }
+  EXPECT_LT(secondStart, firstEnd - 0.2);
+  EXPECT_EQ(hdConnections.size(), 3U);
 }
 
 // The parts a range is fetched in: whole frames, at most 16 MiB a part,
@@ -558,7 +594,8 @@ TEST(UrlParts, ARangeIsCutIntoAPartAConnectionInTheFewestRounds) {
 
 #ifndef _WIN32
 // A stop while a stalled server holds the one transfer, or one of three
-// parts while the others come whole: the output keeps whole frames only.
+// parts while the others, and the next splice's, come whole: the output
+// keeps whole frames only.
 TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
   for (const int frames : {8, 120}) {
     SCOPED_TRACE(frames);
@@ -567,7 +604,9 @@ TEST_F(HttpSources, AStopEndsAWaitForAStalledServer) {
     // The proxy's first connection carries the pre-scan's answer and two
     // frames of the copy's range, then sends nothing more.
     writeText(servers_ + "/cut", std::to_string(8192 + 600 + 2 * cifFrame + 1000) + " stall");
-    writeText(path("list.txt"), url("PROXY", clip) + " 0 " + std::to_string(frames - 2) + "\n");
+    const std::string source = url("PROXY", clip);
+    writeText(path("list.txt"),
+              frames == 8 ? source + " 0 6\n" : source + " 0 59\n" + source + " 59 59\n");
     testing::ToolProcess tool(dir_, {"--yes", "--connections=3", "list.txt", "out.yuv"}, "");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     tool.sendSignal(SIGINT);

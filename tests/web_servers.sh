@@ -10,7 +10,8 @@
 # page and 200 (as servers that hide a missing file do) and /paced/NAME
 # sends NAME at 8 MB/s a connection, as a far server would;
 # its access log (DIR/access.log) gives each request's connection, method,
-# URI, status, Range header (quoted) and body bytes sent, and its
+# URI, status, Range header (quoted), when it ended and how long it took
+# (in seconds), and body bytes sent, and its
 # workers run as the user who starts it, so that they read what that user
 # can (nginx started as root would read as nobody). Python's
 # http.server serves the same files without byte ranges, and a proxy to
@@ -65,7 +66,7 @@ pid $dir/nginx.pid;
 error_log $dir/error.log;
 events { worker_connections 64; }
 http {
-  log_format connections '\$connection \$request_method \$request_uri \$status "\$http_range" \$body_bytes_sent';
+  log_format connections '\$connection \$request_method \$request_uri \$status "\$http_range" \$msec \$request_time \$body_bytes_sent';
   access_log $dir/access.log connections;
   client_body_temp_path $dir/nginx-temp;
   proxy_temp_path $dir/nginx-temp;

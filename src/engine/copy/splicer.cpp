@@ -65,10 +65,11 @@ class SpliceWalk {
   // Starts the output (a Y4M output's header).
   void begin();
 
-  // Copies the splice `inst`, of line `listLine` of the list: once this
-  // returns Success, the output holds all of its frames and their lines are
-  // printed.
-  ExitStatus copySplice(const EditInstruction& inst, std::int64_t listLine);
+  // Copies the splice `inst`, of line `listLine` of the list, which
+  // `next` follows (null: none): once this returns Success, the output
+  // holds all of its frames and their lines are printed.
+  ExitStatus copySplice(const EditInstruction& inst, std::int64_t listLine,
+                        const EditInstruction* next);
 
   // Ends the pass once every splice is copied: the output then holds every
   // frame whole and every line is printed.
@@ -174,7 +175,8 @@ SpliceWalk::SpliceWalk(OutputFile& pOutFile, std::span<unsigned char> frameBuf,
 
 void SpliceWalk::begin() { out_.begin(); }
 
-ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t listLine) {
+ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t listLine,
+                                  const EditInstruction* next) {
   listLine_ = listLine;
   if (stopRequested()) {
     return stopped();
@@ -191,6 +193,11 @@ ExitStatus SpliceWalk::copySplice(const EditInstruction& inst, std::int64_t list
   }
   if (!pSourceFile.startAt(inst.seekFr, inst.numFr)) {
     return endWith(ExitStatus::SourceTooShort, [&] { printSeekPastEnd(console_); });
+  }
+  if (next != nullptr && next->sourceFileName == inst.sourceFileName) {
+    // The same source again: it is not opened anew, and its bytes on a
+    // server may come while this splice's do.
+    pSourceFile.expectNext(next->seekFr, next->numFr);
   }
   lines_.startSplice(inst);
   if (const ExitStatus moved = moveFrames(pSourceFile, inst); moved != ExitStatus::Success) {
@@ -318,6 +325,7 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
   SpliceWalk walk(pOutFile, frameBuf, plan, console, checksums, reference);
   walk.begin();
   EditInstruction inst;
+  EditInstruction following;
   for (;;) {
     // The list was walked whole by the pre-scan, so its end is all the walk
     // can meet here; a failure would have been reported there first.
@@ -328,7 +336,9 @@ ExitStatus runAssembly(EditListReader& pEditListFile, OutputFile& pOutFile,
     if (next != EditListReader::Next::Instruction) {
       return walk.endWith(EditListReader::failureStatus(next), [] {});
     }
-    if (const ExitStatus status = walk.copySplice(inst, pEditListFile.lineNumber());
+    const bool more = pEditListFile.peek(following);
+    if (const ExitStatus status =
+            walk.copySplice(inst, pEditListFile.lineNumber(), more ? &following : nullptr);
         status != ExitStatus::Success) {
       return status;
     }

@@ -25,7 +25,9 @@ namespace tsa {
 /// and has a marker before every frame. Prints a progress line per frame
 /// once the output holds the whole frame, and a closing line per splice; a
 /// splice's source is opened only once every frame before it is in the
-/// output and its lines are printed. Returns Success, or after printing the
+/// output and its lines are printed; where the next line reads the same
+/// source again, it is kept open for it, and a server's bytes for it may
+/// come while this splice's do. Returns Success, or after printing the
 /// reason: SourceDisappeared (5), SourceTooShort (6: also a Y4M frame
 /// without its marker, or a compressed member's damage),
 /// WriteOrMemoryError (7). A stop signal (see stop.h) ends the pass between

@@ -47,9 +47,14 @@ class ByteSource {
   /// damaged (a compressed member whose data or check is wrong).
   [[nodiscard]] virtual bool damaged() const { return false; }
 
+  /// Says that the next splice of the same source reads the `length` bytes
+  /// from `offset` on: a source that fetches its bytes may start on them
+  /// once it has asked for this splice's, and then be worth keeping.
+  virtual void expectNext(std::int64_t /*offset*/, std::int64_t /*length*/) {}
+
   /// True when the bytes are worth keeping for the next splice of the same
   /// source, since opening them again costs more (a decoder part way
-  /// through a member).
+  /// through a member, the next splice's bytes under way).
   [[nodiscard]] virtual bool worthKeeping() const { return false; }
 
   /// The block every read starts and ends on where the source is read past

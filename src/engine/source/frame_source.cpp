@@ -89,6 +89,13 @@ bool FrameSource::startAt(std::int64_t first, std::int64_t count) {
   return bytes_->startAt(offset, count >= 0 ? layout_.offsetOf(first + count) - offset : -1);
 }
 
+void FrameSource::expectNext(std::int64_t first, std::int64_t count) {
+  if (!bytes_->inOrderOnly() && block_ == 0) {
+    const std::int64_t offset = layout_.offsetOf(first);
+    bytes_->expectNext(offset, layout_.offsetOf(first + count) - offset);
+  }
+}
+
 namespace {
 
 // Reads `buffer` full with the bytes of `bytes` at `offset`.

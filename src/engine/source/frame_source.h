@@ -71,6 +71,11 @@ class FrameSource {
   /// one range the frames take.
   [[nodiscard]] bool startAt(std::int64_t first, std::int64_t count = -1);
 
+  /// Says that the next splice reads `count` frames of this source from
+  /// `first` on, once this one's are read: a source on a server may fetch
+  /// them while this splice's land, and is then kept for it.
+  void expectNext(std::int64_t first, std::int64_t count);
+
   /// Reads the next frame into `area` (a slot's read area, aligned to
   /// maxDirectBlock) and points `picture` at the frame's bytes inside it.
   [[nodiscard]] Read readNext(std::span<unsigned char> area, std::span<unsigned char>& picture);

@@ -30,22 +30,35 @@ class UrlBytes final : public ByteSource {
       reader_.open(url_, info_, 0, -1);
       return true;
     }
-    // The one range the bytes take, within what the server holds.
-    constexpr std::int64_t noEnd = std::numeric_limits<std::int64_t>::max();
-    const std::int64_t held = info_.length >= 0 ? info_.length : noEnd;
-    const std::int64_t end = length >= 0 ? std::min(offset + length, held) : held;
-    const std::int64_t from = std::min(offset, end);
-    const std::int64_t bytes = end - from;
-    const UrlParts::Cut cut = partsFor(frameBytes_, bytes, connections_);
-    parted_ = connections_ > 1 && end != noEnd && bytes >= partedFrom && cut.count >= 2;
+    const Range range = rangeOf(offset, length);
+    if (queued_) {
+      queued_ = false;
+      if (parts_.readQueued(range.from, range.bytes)) {
+        return true;  // its parts are under way, some perhaps landed
+      }
+    }
+    parted_ = partedFor(range);
     if (parted_) {
-      parts_.open(url_, info_, from, bytes, cut, connections_,
+      parts_.open(url_, info_, range.from, range.bytes,
+                  partsFor(frameBytes_, range.bytes, connections_), connections_,
                   static_cast<std::size_t>(connections_) * partMemoryBytes);
     } else {
-      reader_.open(url_, info_, from, end == noEnd ? -1 : bytes);
+      reader_.open(url_, info_, range.from, range.end == noEnd ? -1 : range.bytes);
     }
     return true;
   }
+
+  // The next splice of this source reads these bytes: where both are in
+  // parts, the next one's parts are asked for as connections come free.
+  void expectNext(std::int64_t offset, std::int64_t length) override {
+    const Range range = rangeOf(offset, length);
+    queued_ =
+        parted_ && info_.ranges && partedFor(range) &&
+        parts_.queue(range.from, range.bytes, partsFor(frameBytes_, range.bytes, connections_));
+  }
+
+  // Kept for the next splice while its parts are under way.
+  [[nodiscard]] bool worthKeeping() const override { return queued_; }
 
   [[nodiscard]] Transfer read(std::span<unsigned char> buffer) override {
     return parted_ ? parts_.read(buffer) : reader_.read(buffer);
@@ -60,11 +73,32 @@ class UrlBytes final : public ByteSource {
   }
 
  private:
+  // The one range the bytes take, within what the server holds.
+  static constexpr std::int64_t noEnd = std::numeric_limits<std::int64_t>::max();
+  struct Range {
+    std::int64_t from = 0;
+    std::int64_t end = 0;
+    std::int64_t bytes = 0;
+  };
+  [[nodiscard]] Range rangeOf(std::int64_t offset, std::int64_t length) const {
+    const std::int64_t held = info_.length >= 0 ? info_.length : noEnd;
+    const std::int64_t end = length >= 0 ? std::min(offset + length, held) : held;
+    const std::int64_t from = std::min(offset, end);
+    return {from, end, end - from};
+  }
+
+  // A range large enough for parts over several connections.
+  [[nodiscard]] bool partedFor(const Range& range) const {
+    return connections_ > 1 && range.end != noEnd && range.bytes >= partedFrom &&
+           partsFor(frameBytes_, range.bytes, connections_).count >= 2;
+  }
+
   std::string url_;
   UrlInfo info_;
   std::int64_t frameBytes_;
   int connections_;
   bool parted_ = false;
+  bool queued_ = false;  // the next splice's range is queued behind this one
   UrlReader reader_;
   UrlParts parts_;
 };

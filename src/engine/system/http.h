@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -120,11 +121,13 @@ class UrlReader {
   std::unique_ptr<Transferring> state_;
 };
 
-/// One range of a URL fetched as parts over several connections at once
-/// and read back in order: each part lands in a buffer of its own as it
-/// comes (and is taken up again where its connection breaks); a connection
-/// whose part has landed takes the next one while a buffer is free, and a
-/// buffer is free again once its part has been read out.
+/// Ranges of a URL fetched as parts over several connections at once and
+/// read back in order: each part lands in a buffer of its own as it comes
+/// (and is taken up again where its connection breaks); a connection whose
+/// part has landed takes the next one while a buffer is free, and a buffer
+/// is free again once its part has been read out. The range after the one
+/// being read may be queued: its parts are asked for as soon as every part
+/// of the range being read has been.
 class UrlParts {
  public:
   UrlParts();
@@ -142,9 +145,20 @@ class UrlParts {
   /// Starts fetching `length` bytes of `url` from byte `first` on, pinned
   /// to the version `info` describes, in the parts `cut` makes, over
   /// `connections` connections, with at most `memoryBytes` of parts (and
-  /// never fewer buffers than connections) in memory.
+  /// never fewer buffers than connections) in memory. Whatever was queued
+  /// or under way is dropped.
   void open(const std::string& url, const UrlInfo& info, std::int64_t first, std::int64_t length,
             Cut cut, int connections, std::size_t memoryBytes);
+
+  /// Queues the `length` bytes from `first` on, cut as `cut` says, to be
+  /// read after the range being read. False, with nothing queued, where a
+  /// range is queued already or its parts are larger than the buffers.
+  [[nodiscard]] bool queue(std::int64_t first, std::int64_t length, Cut cut);
+
+  /// Makes the queued range the one being read, where it is the `length`
+  /// bytes from `first` on and the range before it was read whole; false
+  /// otherwise.
+  [[nodiscard]] bool readQueued(std::int64_t first, std::int64_t length);
 
   /// As UrlReader::read: the next bytes in order, waiting for them.
   [[nodiscard]] Transfer read(std::span<unsigned char> buffer);
@@ -155,25 +169,40 @@ class UrlParts {
 
  private:
   struct Part;
+  // A range cut into parts, numbered on from those of the range before it.
+  struct Range {
+    std::int64_t first = 0;
+    std::int64_t length = 0;
+    Cut cut;
+    std::int64_t units = 0;
+    std::int64_t firstPart = 0;
+    std::int64_t partCount = 0;
+    Range() = default;
+    Range(std::int64_t from, std::int64_t bytes, Cut cutting, std::int64_t firstIndex);
+    [[nodiscard]] std::int64_t endPart() const { return firstPart + partCount; }
+    // Where its part `index` starts: units shared out as evenly as they
+    // go, the longer parts first.
+    [[nodiscard]] std::int64_t partStart(std::int64_t index) const;
+    [[nodiscard]] std::size_t largestPart() const;
+  };
+  [[nodiscard]] Part& partAt(std::int64_t index) const;
   void startPart(Part& part, std::int64_t index);
-  [[nodiscard]] std::int64_t partStart(std::int64_t index) const;
   void startWhatMay();
+  void passReadOutParts();
   void endLandedParts();
-  [[nodiscard]] bool waitForBytes(Part& part, std::size_t wanted);
+  [[nodiscard]] bool waitForBytes(std::int64_t index, std::size_t wanted);
 
   std::string url_;
   UrlInfo info_;
-  std::int64_t first_ = 0;
-  std::int64_t length_ = 0;
-  Cut cut_;
-  std::int64_t units_ = 0;
-  std::int64_t partCount_ = 0;
+  Range reading_;                 // the range being read
+  std::optional<Range> queued_;   // the range to be read after it
   std::int64_t nextToRead_ = 0;   // the part being read out
   std::int64_t nextToStart_ = 0;  // the first part not yet asked for
   int connections_ = 1;
   int active_ = 0;                            // parts being fetched
   bool endsEarly_ = false;                    // a part came short: the range ends there
-  std::vector<std::unique_ptr<Part>> parts_;  // one a buffer
+  std::size_t bufferBytes_ = 0;               // each buffer's
+  std::vector<std::unique_ptr<Part>> parts_;  // one a buffer, allocated when first used
   const Part* failed_ = nullptr;
 };
 

@@ -33,60 +33,102 @@ UrlParts::UrlParts() = default;
 
 UrlParts::~UrlParts() = default;
 
+UrlParts::Range::Range(std::int64_t from, std::int64_t bytes, Cut cutting, std::int64_t firstIndex)
+    : first(from),
+      length(bytes),
+      cut(cutting),
+      units((bytes + cutting.unitBytes - 1) / cutting.unitBytes),
+      firstPart(firstIndex),
+      partCount(std::clamp<std::int64_t>(cutting.count, 1, std::max<std::int64_t>(units, 1))) {}
+
+std::int64_t UrlParts::Range::partStart(std::int64_t index) const {
+  // The parts with a unit more come first: where ranges follow each other,
+  // the last parts asked for are then the short ones, and the connections
+  // end together.
+  const std::int64_t part = index - firstPart;
+  const std::int64_t longer = units % partCount;
+  return std::min(length, (part * (units / partCount) + std::min(part, longer)) * cut.unitBytes);
+}
+
+std::size_t UrlParts::Range::largestPart() const {
+  return static_cast<std::size_t>(
+      std::min(length, (units + partCount - 1) / partCount * cut.unitBytes));
+}
+
 void UrlParts::open(const std::string& url, const UrlInfo& info, std::int64_t first,
                     std::int64_t length, Cut cut, int connections, std::size_t memoryBytes) {
+  for (const std::unique_ptr<Part>& part : parts_) {
+    part->transfer.stop();
+  }
   url_ = url;
   info_ = info;
-  first_ = first;
-  length_ = length;
-  cut_ = cut;
-  units_ = (length + cut.unitBytes - 1) / cut.unitBytes;
-  partCount_ = std::clamp<std::int64_t>(cut.count, 1, std::max<std::int64_t>(units_, 1));
-  const std::size_t partBytes = static_cast<std::size_t>(
-      std::min(length, (units_ + partCount_ - 1) / partCount_ * cut.unitBytes));
+  reading_ = Range(first, length, cut, 0);
+  queued_.reset();
   nextToRead_ = 0;
   nextToStart_ = 0;
   connections_ = connections;
   active_ = 0;
   endsEarly_ = false;
   failed_ = nullptr;
-  const std::int64_t buffers = std::min(
-      partCount_,
-      std::max<std::int64_t>(connections, static_cast<std::int64_t>(memoryBytes / partBytes)));
-  for (const std::unique_ptr<Part>& part : parts_) {
-    part->transfer.stop();
-  }
-  parts_.resize(std::min(parts_.size(), static_cast<std::size_t>(buffers)));
-  while (parts_.size() < static_cast<std::size_t>(buffers)) {
+  bufferBytes_ = reading_.largestPart();
+  const auto buffers = static_cast<std::size_t>(std::max<std::int64_t>(
+      connections,
+      static_cast<std::int64_t>(memoryBytes / std::max<std::size_t>(bufferBytes_, 1))));
+  parts_.resize(std::min(parts_.size(), buffers));
+  while (parts_.size() < buffers) {
     parts_.push_back(std::make_unique<Part>());
-  }
-  for (const std::unique_ptr<Part>& part : parts_) {
-    if (part->bufferBytes != partBytes) {
-      part->buffer = std::make_unique_for_overwrite<unsigned char[]>(partBytes);
-      part->bufferBytes = partBytes;
-    }
   }
   startWhatMay();
 }
 
+bool UrlParts::queue(std::int64_t first, std::int64_t length, Cut cut) {
+  Range next(first, length, cut, reading_.endPart());
+  if (queued_ || next.largestPart() > bufferBytes_) {
+    return false;
+  }
+  queued_ = next;
+  startWhatMay();
+  return true;
+}
+
+bool UrlParts::readQueued(std::int64_t first, std::int64_t length) {
+  passReadOutParts();
+  if (!queued_ || queued_->first != first || queued_->length != length ||
+      nextToRead_ != reading_.endPart() || endsEarly_ || failed_ != nullptr) {
+    return false;
+  }
+  reading_ = *queued_;
+  queued_.reset();
+  return true;
+}
+
+UrlParts::Part& UrlParts::partAt(std::int64_t index) const {
+  return *parts_[static_cast<std::size_t>(index) % parts_.size()];
+}
+
 // Asks for the next parts while a connection and a buffer are free.
 void UrlParts::startWhatMay() {
+  const std::int64_t known = queued_ ? queued_->endPart() : reading_.endPart();
   const auto buffers = static_cast<std::int64_t>(parts_.size());
-  while (active_ < connections_ && nextToStart_ < partCount_ &&
-         nextToStart_ < nextToRead_ + buffers) {
-    startPart(*parts_[static_cast<std::size_t>(nextToStart_ % buffers)], nextToStart_);
+  while (active_ < connections_ && nextToStart_ < known && nextToStart_ < nextToRead_ + buffers) {
+    startPart(partAt(nextToStart_), nextToStart_);
     ++nextToStart_;
   }
 }
 
 void UrlParts::startPart(Part& part, std::int64_t index) {
-  const std::int64_t offset = partStart(index);
+  const Range& range = index < reading_.endPart() ? reading_ : *queued_;
+  const std::int64_t offset = range.partStart(index);
   part.readAt = 0;
   part.failed = false;
-  part.length = static_cast<std::size_t>(partStart(index + 1) - offset);
+  part.length = static_cast<std::size_t>(range.partStart(index + 1) - offset);
+  if (part.bufferBytes != bufferBytes_) {
+    part.buffer = std::make_unique_for_overwrite<unsigned char[]>(bufferBytes_);
+    part.bufferBytes = bufferBytes_;
+  }
   http::Transfer& transfer = part.transfer;
   transfer.stop();
-  transfer.begin(url_, info_, first_ + offset, static_cast<std::int64_t>(part.length));
+  transfer.begin(url_, info_, range.first + offset, static_cast<std::int64_t>(part.length));
   transfer.landing = true;
   transfer.socketReadBytes = partReadBytes;
   transfer.into = std::span(part.buffer.get(), part.length);
@@ -95,10 +137,16 @@ void UrlParts::startPart(Part& part, std::int64_t index) {
   ++active_;
 }
 
-// Where part `index` starts in the range: units shared out as evenly as
-// they go.
-std::int64_t UrlParts::partStart(std::int64_t index) const {
-  return std::min(length_, index * units_ / partCount_ * cut_.unitBytes);
+// Moves past the parts read out, whose buffers then take the next parts.
+void UrlParts::passReadOutParts() {
+  const std::int64_t before = nextToRead_;
+  while (nextToRead_ < std::min(nextToStart_, reading_.endPart()) &&
+         partAt(nextToRead_).readAt == partAt(nextToRead_).length) {
+    ++nextToRead_;
+  }
+  if (nextToRead_ != before) {
+    startWhatMay();
+  }
 }
 
 // Ends the transfers that are done: whole, or failed for good (a broken
@@ -119,19 +167,23 @@ void UrlParts::endLandedParts() {
   startWhatMay();
 }
 
-// Moves every part on until `part` has `wanted` bytes not yet read out
-// (or the rest of it), or has ended; false where it failed, or a stop came.
-bool UrlParts::waitForBytes(Part& part, std::size_t wanted) {
-  wanted = std::min(wanted, part.length - part.readAt);
-  http::Client& client = part.transfer.client;
+// Moves every part on until part `index` has `wanted` bytes not yet read
+// out (or the rest of it), or has ended; false where it failed, or a stop
+// came.
+bool UrlParts::waitForBytes(std::int64_t index, std::size_t wanted) {
+  http::Client& client = http::Client::get();
   for (;;) {
     client.drive();
     endLandedParts();
-    if (part.transfer.filled - part.readAt >= wanted || part.failed) {
-      return !part.failed;
-    }
-    if (!part.transfer.active) {
-      return true;  // it came short: the range ends here
+    if (index < nextToStart_) {
+      const Part& part = partAt(index);
+      if (part.transfer.filled - part.readAt >= std::min(wanted, part.length - part.readAt) ||
+          part.failed) {
+        return !part.failed;
+      }
+      if (!part.transfer.active) {
+        return true;  // it came short: the range ends here
+      }
     }
     if (stopRequested()) {
       return false;
@@ -141,32 +193,27 @@ bool UrlParts::waitForBytes(Part& part, std::size_t wanted) {
 }
 
 Transfer UrlParts::read(std::span<unsigned char> buffer) {
-  while (nextToRead_ < partCount_ && !endsEarly_ && !buffer.empty()) {
-    Part& part = *parts_[static_cast<std::size_t>(nextToRead_) % parts_.size()];
-    if (part.readAt == part.length) {
-      // Read out: its buffer takes the next part not yet asked for.
-      ++nextToRead_;
-      startWhatMay();
-      continue;
-    }
-    if (!waitForBytes(part, buffer.size())) {
-      failed_ = &part;
-      for (const std::unique_ptr<Part>& each : parts_) {
-        each->transfer.stop();
-      }
-      active_ = 0;
-      return {0, stopRequested() ? EINTR : EIO};
-    }
-    if (part.transfer.filled == part.readAt) {
-      endsEarly_ = true;  // the server held less than the range: the source ends here
-      break;
-    }
-    const std::size_t count = std::min(buffer.size(), part.transfer.filled - part.readAt);
-    std::copy_n(part.buffer.get() + part.readAt, count, buffer.data());
-    part.readAt += count;
-    return {count, 0};
+  if (nextToRead_ == reading_.endPart() || endsEarly_ || buffer.empty()) {
+    return {0, 0};
   }
-  return {0, 0};
+  Part& part = partAt(nextToRead_);
+  if (!waitForBytes(nextToRead_, buffer.size())) {
+    failed_ = &part;
+    for (const std::unique_ptr<Part>& each : parts_) {
+      each->transfer.stop();
+    }
+    active_ = 0;
+    return {0, stopRequested() ? EINTR : EIO};
+  }
+  if (part.transfer.filled == part.readAt) {
+    endsEarly_ = true;  // the server held less than the range: the source ends here
+    return {0, 0};
+  }
+  const std::size_t count = std::min(buffer.size(), part.transfer.filled - part.readAt);
+  std::copy_n(part.buffer.get() + part.readAt, count, buffer.data());
+  part.readAt += count;
+  passReadOutParts();
+  return {count, 0};
 }
 
 const std::string& UrlParts::reason() const {
