@@ -106,11 +106,13 @@ UrlParts::Part& UrlParts::partAt(std::int64_t index) const {
   return *parts_[static_cast<std::size_t>(index) % parts_.size()];
 }
 
-// Asks for the next parts while a connection and a buffer are free.
+// Asks for the next parts while a connection and a buffer are free: a
+// buffer whose part is read out, and whose transfer has ended.
 void UrlParts::startWhatMay() {
   const std::int64_t known = queued_ ? queued_->endPart() : reading_.endPart();
   const auto buffers = static_cast<std::int64_t>(parts_.size());
-  while (active_ < connections_ && nextToStart_ < known && nextToStart_ < nextToRead_ + buffers) {
+  while (active_ < connections_ && nextToStart_ < known && nextToStart_ < nextToRead_ + buffers &&
+         !partAt(nextToStart_).transfer.active) {
     startPart(partAt(nextToStart_), nextToStart_);
     ++nextToStart_;
   }
