@@ -38,15 +38,16 @@ using testing::writeText;
 const std::string banner = "Corvane Test Set Assembler (10-24-2014)\n\n";
 constexpr std::size_t cifFrame = 352 * 288 * 3 / 2;
 
-// Frame `frame` of CIF clip `clip`: every byte tells both apart.
-std::string cifFrameOf(int clip, int frame) {
-  return {std::string(cifFrame, static_cast<char>(clip * 32 + frame))};
+// Frame `frame` of CIF clip `clip` (or of frames of `frameBytes`): every
+// byte tells both apart.
+std::string cifFrameOf(int clip, int frame, std::size_t frameBytes = cifFrame) {
+  return {std::string(frameBytes, static_cast<char>(clip * 32 + frame))};
 }
 
-std::string cifClip(int clip, int frames) {
+std::string cifClip(int clip, int frames, std::size_t frameBytes = cifFrame) {
   std::string bytes;
   for (int frame = 0; frame < frames; ++frame) {
-    bytes += cifFrameOf(clip, frame);
+    bytes += cifFrameOf(clip, frame, frameBytes);
   }
   return bytes;
 }
@@ -531,10 +532,7 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
   // parts land: 5 frames of 1080p come in parts of 2, 2 and 1 frames, and
   // the connection of the short one takes the next splice's first part.
   constexpr std::size_t hdFrame = 1920 * 1080 * 3 / 2;
-  std::string hdBytes;
-  for (int frame = 0; frame < 9; ++frame) {
-    hdBytes += std::string(hdFrame, static_cast<char>(100 + frame));
-  }
+  const std::string hdBytes = cifClip(3, 9, hdFrame);
   const std::string hd = serve("next_1920x1080.yuv", hdBytes);
   writeText(path("list.txt"),
             url("HTTP", "paced/" + hd) + " 0 5\n" + url("HTTP", "paced/" + hd) + " 5 4\n");
@@ -543,25 +541,22 @@ TEST_F(HttpSources, ALargeSpliceComesInPartsOverSeveralConnections) {
   EXPECT_TRUE(readFile(path("out.yuv")) == hdBytes);
   double firstEnd = 0;         // of the first splice's parts, the last to end
   double secondStart = 1e300;  // of the second's, the first to start
-  std::set<std::string> hdConnections;
-  for (const std::string& line : logLines("access.log", "\"bytes=")) {
-    if (line.find(hd) == std::string::npos) {
-      continue;
-    }
-    std::istringstream fields(line.substr(line.rfind('"') + 1));
+  for (const std::string& line : logLines("access.log", hd)) {
+    std::istringstream fields(line.substr(line.find("bytes=") + 6));
+    std::size_t from = 0;
     double ended = 0;
     double took = 0;
-    fields >> ended >> took;
-    const std::size_t from = std::stoull(line.substr(line.find("\"bytes=") + 7));
-    if (from != 0 && from < 5 * hdFrame) {
-      firstEnd = std::max(firstEnd, ended);
-    } else if (from >= 5 * hdFrame) {
+    fields >> from;
+    fields.ignore(64, '"') >> ended >> took;
+    if (from >= 5 * hdFrame) {
       secondStart = std::min(secondStart, ended - took);
+    } else if (from != 0) {  // not the probe's range, nor the first part's
+      firstEnd = std::max(firstEnd, ended);
     }
-    hdConnections.insert(line.substr(0, line.find(' ')));
   }
   EXPECT_LT(secondStart, firstEnd - 0.2);
-  EXPECT_EQ(hdConnections.size(), 3U);
+  const std::vector<std::string> hdConnections = connectionsOf(hd);
+  EXPECT_EQ(std::set<std::string>(hdConnections.begin(), hdConnections.end()).size(), 3U);
 }
 
 // The parts a range is fetched in: whole frames, at most 16 MiB a part,
