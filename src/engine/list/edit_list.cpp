@@ -307,13 +307,19 @@ LineKind EditListReader::parseLine(std::size_t next, std::string_view line, Edit
   return kind;
 }
 
-EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
+LineKind EditListReader::nextNonBlankLine(std::size_t& position, EditInstruction& inst,
+                                          std::int64_t& lineNumber) {
   std::string_view line;
   LineKind kind = LineKind::Blank;
-  while (kind == LineKind::Blank && nextLine(position_, line)) {
-    ++lineNumber_;
-    kind = parseLine(position_, line, inst);
+  while (kind == LineKind::Blank && nextLine(position, line)) {
+    ++lineNumber;
+    kind = parseLine(position, line, inst);
   }
+  return kind;
+}
+
+EditListReader::Next EditListReader::next(EditInstruction& inst, Console& console) {
+  LineKind kind = nextNonBlankLine(position_, inst, lineNumber_);
   if (kind == LineKind::Blank && brokenText_) {
     ++lineNumber_;  // the text broke right after a line end
     kind = LineKind::InvalidText;
@@ -336,13 +342,10 @@ EditListReader::Next EditListReader::next(EditInstruction& inst, Console& consol
 bool EditListReader::peek(EditInstruction& inst) {
   const std::string partlyReadCount = partlyReadCount_;
   std::size_t position = position_;
-  std::string_view line;
-  LineKind kind = LineKind::Blank;
-  while (kind == LineKind::Blank && nextLine(position, line)) {
-    kind = parseLine(position, line, inst);
-  }
+  std::int64_t lineNumber = lineNumber_;
+  const bool instruction = nextNonBlankLine(position, inst, lineNumber) == LineKind::Instruction;
   partlyReadCount_ = partlyReadCount;
-  return kind == LineKind::Instruction;
+  return instruction;
 }
 
 EditListReader::SourceNames EditListReader::sourceNames() {

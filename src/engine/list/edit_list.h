@@ -122,6 +122,12 @@ class EditListReader {
   /// or InvalidText for the line the UTF-16 text broke in.
   [[nodiscard]] LineKind parseLine(std::size_t next, std::string_view line, EditInstruction& inst);
 
+  /// The first line from `position` on that is not blank, parsed into
+  /// `inst` (Blank at the end of the list); moves `position` past it and
+  /// counts the lines read in `lineNumber`.
+  [[nodiscard]] LineKind nextNonBlankLine(std::size_t& position, EditInstruction& inst,
+                                          std::int64_t& lineNumber);
+
   /// Appends the next block of the file to the text; false when it cannot be
   /// read.
   [[nodiscard]] bool readMore();

@@ -90,10 +90,9 @@ bool FrameSource::startAt(std::int64_t first, std::int64_t count) {
 }
 
 void FrameSource::expectNext(std::int64_t first, std::int64_t count) {
-  if (!bytes_->inOrderOnly() && block_ == 0) {
-    const std::int64_t offset = layout_.offsetOf(first);
-    bytes_->expectNext(offset, layout_.offsetOf(first + count) - offset);
-  }
+  // Only bytes read by ranges take it up: a stream's, or a file's, do not.
+  const std::int64_t offset = layout_.offsetOf(first);
+  bytes_->expectNext(offset, layout_.offsetOf(first + count) - offset);
 }
 
 namespace {

@@ -53,7 +53,7 @@ class UrlBytes final : public ByteSource {
   void expectNext(std::int64_t offset, std::int64_t length) override {
     const Range range = rangeOf(offset, length);
     queued_ =
-        parted_ && info_.ranges && partedFor(range) &&
+        parted_ && partedFor(range) &&
         parts_.queue(range.from, range.bytes, partsFor(frameBytes_, range.bytes, connections_));
   }
 
