@@ -34,7 +34,8 @@ class StoredMember final : public ByteSource {
     if (left_ == 0) {
       return {};
     }
-    const Transfer got = archive_->read(buffer.first(std::min<std::size_t>(buffer.size(), left_)));
+    const Transfer got =
+        archive_->read(buffer.first(std::min(buffer.size(), static_cast<std::size_t>(left_))));
     left_ -= static_cast<std::int64_t>(got.bytes);
     return got;
   }
@@ -259,7 +260,7 @@ Transfer ContainerInput::read(std::span<unsigned char> buffer) {
     }
   }
   if (inRanges_) {
-    buffer = buffer.first(std::min<std::size_t>(buffer.size(), rangeEnd_ - position_));
+    buffer = buffer.first(std::min(buffer.size(), static_cast<std::size_t>(rangeEnd_ - position_)));
   }
   const Transfer got = bytes_->read(buffer);
   position_ += static_cast<std::int64_t>(got.bytes);
